@@ -56,15 +56,14 @@ constexpr HRESULT E_PATH_NOT_FOUND = MakeResult(0x80070003u);
 constexpr HRESULT ASF_E_BUFFERTOOSMALL = MakeResult(0xC00D07D1u);  // a caller's buffer is too small
 constexpr HRESULT NS_E_INVALID_REQUEST = MakeResult(0xC00D002Bu);
 constexpr HRESULT NS_E_INVALID_INPUT_FORMAT = MakeResult(0xC00D0BB8u);
-constexpr HRESULT NS_E_INVALID_OUTPUT_FORMAT = MakeResult(0xC00D0BB9u);
+constexpr HRESULT NS_E_INVALID_OUTPUT_FORMAT = MakeResult(0xC00D0BBBu);
 constexpr HRESULT NS_E_INVALIDPROFILE = MakeResult(0xC00D0BC6u);
 constexpr HRESULT NS_E_UNSUPPORTED_PROPERTY = MakeResult(0xC00D0BCDu);
 constexpr HRESULT NS_E_INVALID_NUM_PASSES = MakeResult(0xC00D0BD5u);
-constexpr HRESULT NS_E_INVALID_STATE = MakeResult(0xC00D0BC5u);  // UNVERIFIED value
+constexpr HRESULT NS_E_INVALID_STATE = MakeResult(0xC00D0BC5u);  // UNVERIFIED value (0xC00D0BC5 is the video codec error)
 constexpr HRESULT NS_E_INVALID_DATA = MakeResult(0xC00D002Fu);
-constexpr HRESULT NS_E_LATE_OPERATION = MakeResult(0xC00D0BCBu);
-constexpr HRESULT NS_E_DUPLICATE_STREAM_NUMBER = MakeResult(0xC00D002Eu); // UNVERIFIED value
-constexpr HRESULT NS_E_INVALID_STREAM = MakeResult(0xC00D0BBEu);          // UNVERIFIED value
+constexpr HRESULT NS_E_LATE_OPERATION = MakeResult(0xC00D002Eu);
+constexpr HRESULT NS_E_INVALID_STREAM = MakeResult(0xC00D003Cu);
 
 // ---- GUIDs -----------------------------------------------------------------
 struct GUID {
