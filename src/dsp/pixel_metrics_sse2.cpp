@@ -1,0 +1,135 @@
+// SSE2 versions of the block distortion measures (plain fallbacks when the
+// target has no SSE2); equal to the references in pixel_metrics.cpp.
+#include "dsp/pixel_metrics.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace asfw {
+
+#if defined(__SSE2__)
+
+namespace {
+
+inline __m128i load8(const std::uint8_t* p)
+{
+    return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+}
+
+inline void butterfly(__m128i& p, __m128i& q)
+{
+    const __m128i s = _mm_add_epi16(p, q);
+    q = _mm_sub_epi16(p, q);
+    p = s;
+}
+
+inline void hadamardRows(__m128i r[8])
+{
+    for (int len = 1; len < 8; len <<= 1)
+        for (int i = 0; i < 8; i += 2 * len)
+            for (int k = i; k < i + len; ++k) butterfly(r[k], r[k + len]);
+}
+
+inline void transpose8x8(__m128i r[8])
+{
+    const __m128i a0 = _mm_unpacklo_epi16(r[0], r[1]), a1 = _mm_unpackhi_epi16(r[0], r[1]);
+    const __m128i a2 = _mm_unpacklo_epi16(r[2], r[3]), a3 = _mm_unpackhi_epi16(r[2], r[3]);
+    const __m128i a4 = _mm_unpacklo_epi16(r[4], r[5]), a5 = _mm_unpackhi_epi16(r[4], r[5]);
+    const __m128i a6 = _mm_unpacklo_epi16(r[6], r[7]), a7 = _mm_unpackhi_epi16(r[6], r[7]);
+    const __m128i b0 = _mm_unpacklo_epi32(a0, a2), b1 = _mm_unpackhi_epi32(a0, a2);
+    const __m128i b2 = _mm_unpacklo_epi32(a1, a3), b3 = _mm_unpackhi_epi32(a1, a3);
+    const __m128i b4 = _mm_unpacklo_epi32(a4, a6), b5 = _mm_unpackhi_epi32(a4, a6);
+    const __m128i b6 = _mm_unpacklo_epi32(a5, a7), b7 = _mm_unpackhi_epi32(a5, a7);
+    r[0] = _mm_unpacklo_epi64(b0, b4);
+    r[1] = _mm_unpackhi_epi64(b0, b4);
+    r[2] = _mm_unpacklo_epi64(b1, b5);
+    r[3] = _mm_unpackhi_epi64(b1, b5);
+    r[4] = _mm_unpacklo_epi64(b2, b6);
+    r[5] = _mm_unpackhi_epi64(b2, b6);
+    r[6] = _mm_unpacklo_epi64(b3, b7);
+    r[7] = _mm_unpackhi_epi64(b3, b7);
+}
+
+inline unsigned horizontalSum32(__m128i v)
+{
+    v = _mm_add_epi32(v, _mm_shuffle_epi32(v, _MM_SHUFFLE(1, 0, 3, 2)));
+    v = _mm_add_epi32(v, _mm_shuffle_epi32(v, _MM_SHUFFLE(2, 3, 0, 1)));
+    return static_cast<unsigned>(_mm_cvtsi128_si32(v));
+}
+
+}  // namespace
+
+unsigned sad16x16(const std::uint8_t* a, int aStride, const std::uint8_t* b, int bStride)
+{
+    __m128i acc = _mm_setzero_si128();
+    for (int y = 0; y < 16; ++y) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + y * aStride));
+        const __m128i z = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + y * bStride));
+        acc = _mm_add_epi64(acc, _mm_sad_epu8(x, z));
+    }
+    return static_cast<unsigned>(_mm_cvtsi128_si32(acc) + _mm_cvtsi128_si32(_mm_srli_si128(acc, 8)));
+}
+
+unsigned sad8x8(const std::uint8_t* a, int aStride, const std::uint8_t* b, int bStride)
+{
+    __m128i acc = _mm_setzero_si128();
+    for (int y = 0; y < 8; y += 2) {
+        const __m128i x = _mm_unpacklo_epi64(load8(a + y * aStride), load8(a + (y + 1) * aStride));
+        const __m128i z = _mm_unpacklo_epi64(load8(b + y * bStride), load8(b + (y + 1) * bStride));
+        acc = _mm_add_epi64(acc, _mm_sad_epu8(x, z));
+    }
+    return static_cast<unsigned>(_mm_cvtsi128_si32(acc) + _mm_cvtsi128_si32(_mm_srli_si128(acc, 8)));
+}
+
+unsigned satd8x8(const std::uint8_t* a, int aStride, const std::uint8_t* b, int bStride)
+{
+    const __m128i zero = _mm_setzero_si128();
+    __m128i r[8];
+    for (int y = 0; y < 8; ++y)
+        r[y] = _mm_sub_epi16(_mm_unpacklo_epi8(load8(a + y * aStride), zero),
+                             _mm_unpacklo_epi8(load8(b + y * bStride), zero));
+    hadamardRows(r);  // vertical transform (across rows)
+    transpose8x8(r);
+    hadamardRows(r);  // horizontal transform
+    const __m128i ones = _mm_set1_epi16(1);
+    __m128i acc = zero;
+    for (int i = 0; i < 8; ++i) {
+        const __m128i m = _mm_max_epi16(r[i], _mm_sub_epi16(zero, r[i]));
+        acc = _mm_add_epi32(acc, _mm_madd_epi16(m, ones));
+    }
+    return (horizontalSum32(acc) + 1) >> 1;
+}
+
+unsigned satd16x16(const std::uint8_t* a, int aStride, const std::uint8_t* b, int bStride)
+{
+    return satd8x8(a, aStride, b, bStride) + satd8x8(a + 8, aStride, b + 8, bStride) +
+           satd8x8(a + 8 * aStride, aStride, b + 8 * bStride, bStride) +
+           satd8x8(a + 8 * aStride + 8, aStride, b + 8 * bStride + 8, bStride);
+}
+
+const char* pixelMetricsImplementation() { return "sse2"; }
+
+#else
+
+unsigned sad16x16(const std::uint8_t* a, int aStride, const std::uint8_t* b, int bStride)
+{
+    return sad16x16Ref(a, aStride, b, bStride);
+}
+unsigned sad8x8(const std::uint8_t* a, int aStride, const std::uint8_t* b, int bStride)
+{
+    return sad8x8Ref(a, aStride, b, bStride);
+}
+unsigned satd8x8(const std::uint8_t* a, int aStride, const std::uint8_t* b, int bStride)
+{
+    return satd8x8Ref(a, aStride, b, bStride);
+}
+unsigned satd16x16(const std::uint8_t* a, int aStride, const std::uint8_t* b, int bStride)
+{
+    return satd16x16Ref(a, aStride, b, bStride);
+}
+const char* pixelMetricsImplementation() { return "c"; }
+
+#endif
+
+}  // namespace asfw
