@@ -97,12 +97,12 @@ void Vc1RefPicture::extendBorders()
     replicateRows(cr(), cStride_, width_ / 2, height_ / 2, kChromaBorder);
 }
 
-void vc1LumaBicubic16Ref(std::uint8_t* dst, int dstStride, const std::uint8_t* src, int srcStride, int hFrac,
+void vc1LumaBicubic16Ref(std::uint8_t* dst, int dstStride, const std::uint8_t* src, std::ptrdiff_t srcStride, int hFrac,
                          int vFrac, int rnd)
 {
     if (hFrac == 0 && vFrac == 0) {
         for (int j = 0; j < 16; ++j)
-            std::memcpy(dst + j * dstStride, src + static_cast<std::ptrdiff_t>(j) * srcStride, 16);
+            std::memcpy(dst + j * dstStride, src + j * srcStride, 16);
         return;
     }
     if (hFrac != 0 && vFrac != 0) {
@@ -112,7 +112,7 @@ void vc1LumaBicubic16Ref(std::uint8_t* dst, int dstStride, const std::uint8_t* s
         const int r = (1 << (shift - 1)) + rnd - 1;
         std::int16_t tmp[16][19];
         for (int j = 0; j < 16; ++j) {
-            const std::uint8_t* s = src + static_cast<std::ptrdiff_t>(j) * srcStride - 1;
+            const std::uint8_t* s = src + j * srcStride - 1;
             for (int i = 0; i < 19; ++i)
                 tmp[j][i] = static_cast<std::int16_t>((bicubicTaps(s + i, srcStride, vFrac) + r) >> shift);
         }
@@ -123,7 +123,7 @@ void vc1LumaBicubic16Ref(std::uint8_t* dst, int dstStride, const std::uint8_t* s
     }
     if (vFrac != 0) {
         for (int j = 0; j < 16; ++j) {
-            const std::uint8_t* s = src + static_cast<std::ptrdiff_t>(j) * srcStride;
+            const std::uint8_t* s = src + j * srcStride;
             for (int i = 0; i < 16; ++i)
                 dst[j * dstStride + i] = clipPixel(oneDimension(bicubicTaps(s + i, srcStride, vFrac), vFrac,
                                                                 31 + rnd, 7 + rnd));
@@ -131,17 +131,17 @@ void vc1LumaBicubic16Ref(std::uint8_t* dst, int dstStride, const std::uint8_t* s
         return;
     }
     for (int j = 0; j < 16; ++j) {
-        const std::uint8_t* s = src + static_cast<std::ptrdiff_t>(j) * srcStride;
+        const std::uint8_t* s = src + j * srcStride;
         for (int i = 0; i < 16; ++i)
             dst[j * dstStride + i] = clipPixel(oneDimension(bicubicTaps(s + i, 1, hFrac), hFrac, 32 - rnd, 8 - rnd));
     }
 }
 
-void vc1LumaBilinear16Ref(std::uint8_t* dst, int dstStride, const std::uint8_t* src, int srcStride, int hHalf,
+void vc1LumaBilinear16Ref(std::uint8_t* dst, int dstStride, const std::uint8_t* src, std::ptrdiff_t srcStride, int hHalf,
                           int vHalf, int rnd)
 {
     for (int j = 0; j < 16; ++j) {
-        const std::uint8_t* s = src + static_cast<std::ptrdiff_t>(j) * srcStride;
+        const std::uint8_t* s = src + j * srcStride;
         const std::uint8_t* t = s + srcStride;
         std::uint8_t* d = dst + j * dstStride;
         for (int i = 0; i < 16; ++i) {
@@ -155,13 +155,13 @@ void vc1LumaBilinear16Ref(std::uint8_t* dst, int dstStride, const std::uint8_t* 
     }
 }
 
-void vc1Chroma8Ref(std::uint8_t* dst, int dstStride, const std::uint8_t* src, int srcStride, int fx, int fy,
+void vc1Chroma8Ref(std::uint8_t* dst, int dstStride, const std::uint8_t* src, std::ptrdiff_t srcStride, int fx, int fy,
                    int rnd)
 {
     const int a = (8 - fx) * (8 - fy), b = fx * (8 - fy), c = (8 - fx) * fy, d = fx * fy;
     const int bias = 32 - 4 * rnd;
     for (int j = 0; j < 8; ++j) {
-        const std::uint8_t* s = src + static_cast<std::ptrdiff_t>(j) * srcStride;
+        const std::uint8_t* s = src + j * srcStride;
         const std::uint8_t* t = s + srcStride;
         for (int i = 0; i < 8; ++i)
             dst[j * dstStride + i] =
@@ -169,29 +169,29 @@ void vc1Chroma8Ref(std::uint8_t* dst, int dstStride, const std::uint8_t* src, in
     }
 }
 
-void vc1PredictLuma(const Vc1RefPicture& ref, const Vc1McParams& p, int mbX, int mbY, int mvX, int mvY,
+void vc1PredictLuma(const Vc1RefView& ref, const Vc1McParams& p, int mbX, int mbY, int mvX, int mvY,
                     std::uint8_t* dst, int dstStride)
 {
-    const int srcX = std::clamp(mbX * 16 + (mvX >> 2), -16, ref.width());
-    const int srcY = std::clamp(mbY * 16 + (mvY >> 2), -16, ref.height());
-    const std::uint8_t* src = ref.luma() + static_cast<std::ptrdiff_t>(srcY) * ref.lumaStride() + srcX;
+    const int srcX = std::clamp(mbX * 16 + (mvX >> 2), -16, ref.width);
+    const int srcY = std::clamp(mbY * 16 + (mvY >> 2), -16, ref.height);
+    const std::uint8_t* src = ref.y + static_cast<std::ptrdiff_t>(srcY) * ref.yStride + srcX;
     if (p.filter == Vc1LumaFilter::Bicubic)
-        vc1LumaBicubic16(dst, dstStride, src, ref.lumaStride(), mvX & 3, mvY & 3, p.rnd);
+        vc1LumaBicubic16(dst, dstStride, src, ref.yStride, mvX & 3, mvY & 3, p.rnd);
     else
-        vc1LumaBilinear16Ref(dst, dstStride, src, ref.lumaStride(), (mvX >> 1) & 1, (mvY >> 1) & 1, p.rnd);
+        vc1LumaBilinear16Ref(dst, dstStride, src, ref.yStride, (mvX >> 1) & 1, (mvY >> 1) & 1, p.rnd);
 }
 
-void vc1PredictChroma(const Vc1RefPicture& ref, const Vc1McParams& p, int mbX, int mbY, int mvX, int mvY,
+void vc1PredictChroma(const Vc1RefView& ref, const Vc1McParams& p, int mbX, int mbY, int mvX, int mvY,
                       std::uint8_t* dstCb, std::uint8_t* dstCr, int dstStride)
 {
     const int cx = vc1ChromaMvComponent(mvX, p.fastUvmc);
     const int cy = vc1ChromaMvComponent(mvY, p.fastUvmc);
-    const int srcX = std::clamp(mbX * 8 + (cx >> 2), -8, ref.width() / 2);
-    const int srcY = std::clamp(mbY * 8 + (cy >> 2), -8, ref.height() / 2);
-    const std::ptrdiff_t off = static_cast<std::ptrdiff_t>(srcY) * ref.chromaStride() + srcX;
+    const int srcX = std::clamp(mbX * 8 + (cx >> 2), -8, ref.width / 2);
+    const int srcY = std::clamp(mbY * 8 + (cy >> 2), -8, ref.height / 2);
+    const std::ptrdiff_t off = static_cast<std::ptrdiff_t>(srcY) * ref.cStride + srcX;
     const int fx = (cx & 3) << 1, fy = (cy & 3) << 1;
-    vc1Chroma8(dstCb, dstStride, ref.cb() + off, ref.chromaStride(), fx, fy, p.rnd);
-    vc1Chroma8(dstCr, dstStride, ref.cr() + off, ref.chromaStride(), fx, fy, p.rnd);
+    vc1Chroma8(dstCb, dstStride, ref.cb + off, ref.cStride, fx, fy, p.rnd);
+    vc1Chroma8(dstCr, dstStride, ref.cr + off, ref.cStride, fx, fy, p.rnd);
 }
 
 }  // namespace asfw

@@ -22,6 +22,20 @@ enum class Vc1LumaFilter : std::uint8_t {
     Bilinear,  // half-sample bilinear mode
 };
 
+// Where the prediction reads from: the three planes at sample (0, 0), each
+// readable at least 32 (luma) / 16 (chroma) samples beyond the
+// macroblock-aligned area `width` x `height` (luma), those samples being
+// copies of the nearest edge sample of the area.
+struct Vc1RefView {
+    const std::uint8_t* y = nullptr;
+    const std::uint8_t* cb = nullptr;
+    const std::uint8_t* cr = nullptr;
+    std::ptrdiff_t yStride = 0;
+    std::ptrdiff_t cStride = 0;
+    int width = 0;
+    int height = 0;
+};
+
 // A reference picture with a border of replicated samples, so that every
 // block a motion vector can address is readable without bounds checks.
 // Sized to the macroblock-aligned picture (what the decoder reconstructs);
@@ -51,6 +65,7 @@ public:
     std::uint8_t* luma() { return y_.data() + yOrigin_; }
     std::uint8_t* cb() { return u_.data() + cOrigin_; }
     std::uint8_t* cr() { return v_.data() + cOrigin_; }
+    Vc1RefView view() const { return Vc1RefView{luma(), cb(), cr(), yStride_, cStride_, width_, height_}; }
 
 private:
     int width_ = 0, height_ = 0, yStride_ = 0, cStride_ = 0;
@@ -75,19 +90,21 @@ inline int vc1ChromaMvComponent(int lumaMv, bool fastUvmc)
 // 16x16 bicubic luma from `src` (integer sample position) with fractional
 // offsets hFrac, vFrac in quarter samples (0..3); rnd = rounding control.
 // Reads src[-1 - stride] .. src[18 + 18 * stride].
-void vc1LumaBicubic16Ref(std::uint8_t* dst, int dstStride, const std::uint8_t* src, int srcStride, int hFrac,
+void vc1LumaBicubic16Ref(std::uint8_t* dst, int dstStride, const std::uint8_t* src, std::ptrdiff_t srcStride, int hFrac,
                          int vFrac, int rnd);
 // 16x16 bilinear half-sample luma: hHalf, vHalf in {0, 1}.
-void vc1LumaBilinear16Ref(std::uint8_t* dst, int dstStride, const std::uint8_t* src, int srcStride, int hHalf,
+void vc1LumaBilinear16Ref(std::uint8_t* dst, int dstStride, const std::uint8_t* src, std::ptrdiff_t srcStride, int hHalf,
                           int vHalf, int rnd);
 // 8x8 bilinear chroma with eighth-sample weights fx, fy in {0, 2, 4, 6}.
-void vc1Chroma8Ref(std::uint8_t* dst, int dstStride, const std::uint8_t* src, int srcStride, int fx, int fy,
+void vc1Chroma8Ref(std::uint8_t* dst, int dstStride, const std::uint8_t* src, std::ptrdiff_t srcStride, int fx, int fy,
                    int rnd);
 
 // Dispatching versions (SIMD where the machine has it).
-void vc1LumaBicubic16(std::uint8_t* dst, int dstStride, const std::uint8_t* src, int srcStride, int hFrac,
+// The bicubic version reads up to 22 samples right of `src` (not 18).
+void vc1LumaBicubic16(std::uint8_t* dst, int dstStride, const std::uint8_t* src, std::ptrdiff_t srcStride, int hFrac,
                       int vFrac, int rnd);
-void vc1Chroma8(std::uint8_t* dst, int dstStride, const std::uint8_t* src, int srcStride, int fx, int fy, int rnd);
+void vc1Chroma8(std::uint8_t* dst, int dstStride, const std::uint8_t* src, std::ptrdiff_t srcStride, int fx, int fy,
+                int rnd);
 
 // --- Macroblock prediction. ---
 
@@ -100,10 +117,10 @@ struct Vc1McParams {
 
 // Predicts the 16x16 luma block of macroblock (mbX, mbY) with motion vector
 // (mvX, mvY) in quarter samples.
-void vc1PredictLuma(const Vc1RefPicture& ref, const Vc1McParams& p, int mbX, int mbY, int mvX, int mvY,
+void vc1PredictLuma(const Vc1RefView& ref, const Vc1McParams& p, int mbX, int mbY, int mvX, int mvY,
                     std::uint8_t* dst, int dstStride);
 // Predicts both 8x8 chroma blocks of the macroblock from the luma vector.
-void vc1PredictChroma(const Vc1RefPicture& ref, const Vc1McParams& p, int mbX, int mbY, int mvX, int mvY,
+void vc1PredictChroma(const Vc1RefView& ref, const Vc1McParams& p, int mbX, int mbY, int mvX, int mvY,
                       std::uint8_t* dstCb, std::uint8_t* dstCr, int dstStride);
 
 }  // namespace asfw

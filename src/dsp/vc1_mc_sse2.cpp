@@ -47,13 +47,13 @@ inline __m128i oneDim8(const Taps& t, const std::uint8_t* p, std::ptrdiff_t step
 
 }  // namespace
 
-void vc1LumaBicubic16(std::uint8_t* dst, int dstStride, const std::uint8_t* src, int srcStride, int hFrac,
+void vc1LumaBicubic16(std::uint8_t* dst, int dstStride, const std::uint8_t* src, std::ptrdiff_t srcStride, int hFrac,
                       int vFrac, int rnd)
 {
     if (hFrac == 0 && vFrac == 0) {
         for (int j = 0; j < 16; ++j)
             _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + j * dstStride),
-                             _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + static_cast<std::ptrdiff_t>(j) * srcStride)));
+                             _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + j * srcStride)));
         return;
     }
     if (hFrac == 0 || vFrac == 0) {
@@ -65,7 +65,7 @@ void vc1LumaBicubic16(std::uint8_t* dst, int dstStride, const std::uint8_t* src,
         const __m128i round = _mm_set1_epi16(static_cast<short>(bias));
         const std::ptrdiff_t step = vertical ? srcStride : 1;
         for (int j = 0; j < 16; ++j) {
-            const std::uint8_t* s = src + static_cast<std::ptrdiff_t>(j) * srcStride;
+            const std::uint8_t* s = src + j * srcStride;
             const __m128i lo = oneDim8(t, s, step, round, shift);
             const __m128i hi = oneDim8(t, s + 8, step, round, shift);
             _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + j * dstStride), _mm_packus_epi16(lo, hi));
@@ -80,11 +80,11 @@ void vc1LumaBicubic16(std::uint8_t* dst, int dstStride, const std::uint8_t* src,
     // Intermediate rows: columns -1..22 (24 lanes, 19 used).
     alignas(16) std::int16_t tmp[16][24];
     for (int j = 0; j < 16; ++j) {
-        const std::uint8_t* s = src + static_cast<std::ptrdiff_t>(j) * srcStride - 1;
+        const std::uint8_t* s = src + j * srcStride - 1;
         for (int part = 0; part < 3; ++part) {
             const std::uint8_t* p = s + part * 8;
             const __m128i v = taps16(tv, load8x16(p - srcStride), load8x16(p), load8x16(p + srcStride),
-                                     load8x16(p + 2 * static_cast<std::ptrdiff_t>(srcStride)));
+                                     load8x16(p + 2 * srcStride));
             _mm_store_si128(reinterpret_cast<__m128i*>(&tmp[j][part * 8]), _mm_sra_epi16(_mm_add_epi16(v, r1), sh));
         }
     }
@@ -115,7 +115,7 @@ void vc1LumaBicubic16(std::uint8_t* dst, int dstStride, const std::uint8_t* src,
     }
 }
 
-void vc1Chroma8(std::uint8_t* dst, int dstStride, const std::uint8_t* src, int srcStride, int fx, int fy, int rnd)
+void vc1Chroma8(std::uint8_t* dst, int dstStride, const std::uint8_t* src, std::ptrdiff_t srcStride, int fx, int fy, int rnd)
 {
     const __m128i a = _mm_set1_epi16(static_cast<short>((8 - fx) * (8 - fy)));
     const __m128i b = _mm_set1_epi16(static_cast<short>(fx * (8 - fy)));
@@ -124,7 +124,7 @@ void vc1Chroma8(std::uint8_t* dst, int dstStride, const std::uint8_t* src, int s
     const __m128i bias = _mm_set1_epi16(static_cast<short>(32 - 4 * rnd));
     __m128i s0 = load8x16(src), s1 = load8x16(src + 1);
     for (int j = 0; j < 8; ++j) {
-        const std::uint8_t* t = src + static_cast<std::ptrdiff_t>(j + 1) * srcStride;
+        const std::uint8_t* t = src + (j + 1) * srcStride;
         const __m128i t0 = load8x16(t), t1 = load8x16(t + 1);
         __m128i s = _mm_add_epi16(_mm_mullo_epi16(s0, a), _mm_mullo_epi16(s1, b));
         s = _mm_add_epi16(s, _mm_add_epi16(_mm_mullo_epi16(t0, c), _mm_mullo_epi16(t1, d)));
@@ -137,13 +137,13 @@ void vc1Chroma8(std::uint8_t* dst, int dstStride, const std::uint8_t* src, int s
 
 #else
 
-void vc1LumaBicubic16(std::uint8_t* dst, int dstStride, const std::uint8_t* src, int srcStride, int hFrac,
+void vc1LumaBicubic16(std::uint8_t* dst, int dstStride, const std::uint8_t* src, std::ptrdiff_t srcStride, int hFrac,
                       int vFrac, int rnd)
 {
     vc1LumaBicubic16Ref(dst, dstStride, src, srcStride, hFrac, vFrac, rnd);
 }
 
-void vc1Chroma8(std::uint8_t* dst, int dstStride, const std::uint8_t* src, int srcStride, int fx, int fy, int rnd)
+void vc1Chroma8(std::uint8_t* dst, int dstStride, const std::uint8_t* src, std::ptrdiff_t srcStride, int fx, int fy, int rnd)
 {
     vc1Chroma8Ref(dst, dstStride, src, srcStride, fx, fy, rnd);
 }

@@ -180,14 +180,14 @@ TEST(Vc1InterKernels, PredictionClampsAndReplicatesBeyondThePicture)
     ref.assign(y.data(), 32, u.data(), v.data(), 16);
     Vc1McParams p;
     std::uint8_t out[256];
-    vc1PredictLuma(ref, p, 0, 0, -4 * 200, 0, out, 16);
+    vc1PredictLuma(ref.view(), p, 0, 0, -4 * 200, 0, out, 16);
     for (int r = 0; r < 16; ++r)
         for (int c = 0; c < 16; ++c) ASSERT_EQ(out[r * 16 + c], y[static_cast<std::size_t>(r * 32)]);
     // Far below and right: the bottom-right sample everywhere.
-    vc1PredictLuma(ref, p, 1, 1, 4 * 60, 4 * 30, out, 16);
+    vc1PredictLuma(ref.view(), p, 1, 1, 4 * 60, 4 * 30, out, 16);
     for (std::uint8_t s : out) ASSERT_EQ(s, y[32 * 32 - 1]);
     std::uint8_t cb[64], cr[64];
-    vc1PredictChroma(ref, p, 1, 1, 4 * 60 + 3, 4 * 30 + 1, cb, cr, 8);
+    vc1PredictChroma(ref.view(), p, 1, 1, 4 * 60 + 3, 4 * 30 + 1, cb, cr, 8);
     for (int i = 0; i < 64; ++i) {
         ASSERT_EQ(cb[i], 77);
         ASSERT_EQ(cr[i], 99);

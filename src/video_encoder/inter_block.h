@@ -1,0 +1,51 @@
+// Blocks of P pictures: inter blocks (residual against the motion
+// compensated prediction, all 64 coefficients coded with the inter scan)
+// and intra blocks inside P pictures (samples offset by -128, DC predicted
+// only from intra neighbours, AC in the inter scan). Reconstruction is the
+// decoder's, including its DC-only shortcut for inter blocks.
+#ifndef ASFWRITER_VIDEO_ENCODER_INTER_BLOCK_H
+#define ASFWRITER_VIDEO_ENCODER_INTER_BLOCK_H
+
+#include "video_encoder/vc1_quant.h"
+#include "video_encoder/vc1_syntax.h"
+
+#include <cstddef>
+#include <cstdint>
+
+namespace asfw::vc1 {
+
+struct InterBlock {
+    std::int16_t levels[64];
+    AcEvent events[64];
+    int eventCount = 0;
+    bool coded() const { return eventCount > 0; }
+};
+
+// Quantises the residual of `src` against `pred` (8x8 each); returns
+// whether any coefficient remains.
+bool quantizeInterResidual(const std::uint8_t* src, std::ptrdiff_t srcStride, const std::uint8_t* pred,
+                           std::ptrdiff_t predStride, const PictureQuant& q, float rounding, InterBlock& out);
+
+// Adds the block's dequantised residual to `dst` (which holds the
+// prediction) as the decoder does.
+void reconstructInterBlock(const InterBlock& b, const PictureQuant& q, std::uint8_t* dst, std::ptrdiff_t stride);
+
+// Intra block of a P picture: DC level (signed, the samples are coded minus
+// 128) and AC levels; `acEvents` from position 1 in the inter scan.
+struct IntraPBlock {
+    std::int16_t levels[64];
+    int dcLevel = 0;
+    AcEvent events[64];
+    int eventCount = 0;
+};
+
+void quantizeIntraPBlock(const std::uint8_t* src, std::ptrdiff_t srcStride, const PictureQuant& q, float rounding,
+                         IntraPBlock& out);
+void reconstructIntraPBlock(const IntraPBlock& b, const PictureQuant& q, std::uint8_t* dst, std::ptrdiff_t stride);
+
+// The decoder's inverse of a block whose only coefficient is the DC one.
+void addDcOnly8x8(int dequantizedDc, std::uint8_t* dst, std::ptrdiff_t stride);
+
+}  // namespace asfw::vc1
+
+#endif
