@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang (AddressSanitizer and
+# UndefinedBehaviorSanitizer) and runs each for a bounded time, starting from
+# its saved seeds and regression inputs.
+#   ASFW_FUZZ_SECONDS  seconds per target (default 60)
+#   ASFW_FUZZ_JOBS     parallel fuzzing processes per target (default 1)
+# A target that breaks a promise, crashes, leaks or times out fails the run;
+# the input that did it is left under build-fuzz/artifacts/<target>/. Save it
+# under tests/fuzz/regressions/<target>/ so that it replays in every build.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+seconds=${ASFW_FUZZ_SECONDS:-60}
+jobs=${ASFW_FUZZ_JOBS:-1}
+build=build-fuzz
+
+for tool in clang clang++; do
+    command -v "$tool" >/dev/null || { echo "test-fuzz: FAIL: $tool not found (install clang libclang-rt-14-dev)" >&2; exit 1; }
+done
+
+CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DASFW_FUZZ=ON -DASFW_SANITIZE=OFF -DASFW_BENCH=OFF >/dev/null
+[ -f "$build/fuzz/targets.txt" ] || { echo "test-fuzz: FAIL: no fuzz targets configured" >&2; exit 1; }
+mapfile -t targets < <(grep -v '^$' "$build/fuzz/targets.txt")
+cmake --build "$build" -j"$(nproc)" --target $(printf 'fuzz_%s ' "${targets[@]}")
+
+status=0
+for t in "${targets[@]}"; do
+    corpus=$build/fuzz/corpus/$t
+    artifacts=$build/artifacts/$t
+    mkdir -p "$corpus" "$artifacts"
+    seeds=()
+    for d in "tests/fuzz/corpus/$t" "tests/fuzz/regressions/$t"; do
+        [ -d "$d" ] && seeds+=("$d")
+    done
+    echo "== fuzz_$t for ${seconds}s"
+    if ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+        "$build/fuzz/fuzz_$t" "$corpus" "${seeds[@]}" \
+        -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 -max_len=4096 \
+        -jobs="$jobs" -workers="$jobs" -print_final_stats=1 \
+        -artifact_prefix="$artifacts/" >"$build/fuzz/$t.log" 2>&1; then
+        grep -E '^stat::(number_of_executed_units|peak_rss_mb)|^Done|cov:' "$build/fuzz/$t.log" | tail -n 3 || true
+    else
+        status=1
+        tail -n 40 "$build/fuzz/$t.log" >&2
+        echo "test-fuzz: FAIL: fuzz_$t; failing inputs:" >&2
+        ls -1 "$artifacts" >&2 || true
+    fi
+done
+exit $status
