@@ -24,26 +24,32 @@ CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 mapfile -t targets < <(grep -v '^$' "$build/fuzz/targets.txt")
 cmake --build "$build" -j"$(nproc)" --target $(printf 'fuzz_%s ' "${targets[@]}")
 
+root=$(pwd)
+parallel=()
+[ "$jobs" -gt 1 ] && parallel=(-jobs="$jobs" -workers="$jobs")
 status=0
 for t in "${targets[@]}"; do
-    corpus=$build/fuzz/corpus/$t
-    artifacts=$build/artifacts/$t
-    mkdir -p "$corpus" "$artifacts"
+    work=$root/$build/fuzz/run-$t           # libFuzzer's own logs land here
+    corpus=$root/$build/fuzz/corpus/$t
+    artifacts=$root/$build/artifacts/$t
+    log=$root/$build/fuzz/$t.log
+    mkdir -p "$work" "$corpus" "$artifacts"
     seeds=()
     for d in "tests/fuzz/corpus/$t" "tests/fuzz/regressions/$t"; do
-        [ -d "$d" ] && seeds+=("$d")
+        [ -d "$d" ] && seeds+=("$root/$d")
     done
     echo "== fuzz_$t for ${seconds}s"
-    if ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-        "$build/fuzz/fuzz_$t" "$corpus" "${seeds[@]}" \
+    if (cd "$work" && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+        UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+        "$root/$build/fuzz/fuzz_$t" "$corpus" "${seeds[@]}" \
         -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 -max_len=4096 \
-        -jobs="$jobs" -workers="$jobs" -print_final_stats=1 \
-        -artifact_prefix="$artifacts/" >"$build/fuzz/$t.log" 2>&1; then
-        grep -E '^stat::(number_of_executed_units|peak_rss_mb)|^Done|cov:' "$build/fuzz/$t.log" | tail -n 3 || true
+        "${parallel[@]}" -print_final_stats=1 -artifact_prefix="$artifacts/") >"$log" 2>&1; then
+        grep -E '^stat::(number_of_executed_units|peak_rss_mb)|^Done' "$log" | tail -n 3 || true
     else
         status=1
-        tail -n 40 "$build/fuzz/$t.log" >&2
-        echo "test-fuzz: FAIL: fuzz_$t; failing inputs:" >&2
+        tail -n 40 "$log" >&2
+        for f in "$work"/fuzz-*.log; do [ -f "$f" ] && tail -n 20 "$f" >&2; done
+        echo "test-fuzz: FAIL: fuzz_$t; failing inputs (save them under tests/fuzz/regressions/$t/):" >&2
         ls -1 "$artifacts" >&2 || true
     fi
 done

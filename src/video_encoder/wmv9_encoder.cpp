@@ -120,6 +120,15 @@ bool Wmv9Encoder::encode(const std::uint8_t* data, std::size_t size, std::int64_
 
 bool Wmv9Encoder::flush(MediaObjects&) { return true; }
 
+void Wmv9Encoder::setPictureOptions(const Wmv9EncoderOptions& options)
+{
+    const Wmv9EncoderOptions sequenceLevel = options_;
+    options_ = options;
+    options_.quantizer = sequenceLevel.quantizer;
+    options_.fastUvMc = sequenceLevel.fastUvMc;
+    options_.loopFilter = sequenceLevel.loopFilter;
+}
+
 std::unique_ptr<Wmv9Encoder> createWmv9EncoderWithOptions(const VideoSettings& settings,
                                                           const Wmv9EncoderOptions& options, std::string* error)
 {
