@@ -1,35 +1,657 @@
-// Windows Media Audio 9 (standard codec) encoder: the seam object.
+// Windows Media Audio 9 (standard codec) encoder.
+//
+// Pipeline per frame (frameLen samples): block pattern (one long block, or
+// short blocks where a transient is found), sine-windowed MDCT per block,
+// psychoacoustic thresholds per band, mid/side decision, exponents from
+// the thresholds, then a search over a global noise offset for the frame
+// that meets the bit target from the reservoir. Frames are laid
+// end to end into packets of exactly blockAlign bytes (superframes): a
+// frame may straddle two packets.
 #include "audio_encoder/wma9_encoder.h"
 
+#include <algorithm>
+#include <cmath>
+#include <deque>
+#include <memory>
+#include <cstdio>
+#include <cstdlib>
+
 #include "audio_encoder/wma9_formats.h"
+#include "audio_encoder/wma_block.h"
+#include "audio_encoder/wma_params.h"
+#include "dsp/mdct.h"
+#include "dsp/wma_psy.h"
 
 namespace asfw {
 
 namespace {
 
+constexpr double kPi = 3.14159265358979323846;
+// Decoded coefficient (in this encoder's MDCT units) per quantisation unit
+// q * 10^((e - emax)/16) * 10^(gain/20) * kDecoderScale.
+constexpr double kDecoderScale = 1.0;
+
+struct PendingFrame {
+    std::vector<std::uint8_t> bytes;
+    std::uint64_t bits = 0;
+    int prevIndex = 0;   // block size before the frame
+    int firstIndex = 0;  // first block size of the frame
+    std::int64_t index = 0;
+};
+
+// Copies n bits starting at bit `start` of src into w.
+void appendBits(BitWriter& w, const std::vector<std::uint8_t>& src, std::uint64_t start, std::uint64_t n)
+{
+    while (n > 0) {
+        const int c = static_cast<int>(std::min<std::uint64_t>(n, 16));
+        std::uint32_t v = 0;
+        const std::size_t byte = static_cast<std::size_t>(start >> 3);
+        for (int i = 0; i < 3; ++i) {
+            v <<= 8;
+            if (byte + static_cast<std::size_t>(i) < src.size()) v |= src[byte + static_cast<std::size_t>(i)];
+        }
+        const int shift = 24 - static_cast<int>(start & 7) - c;
+        w.put((v >> shift) & ((1u << c) - 1u), c);
+        start += static_cast<std::uint64_t>(c);
+        n -= static_cast<std::uint64_t>(c);
+    }
+}
+
 class Wma9Encoder final : public MediaEncoder {
 public:
-    explicit Wma9Encoder(const Wma9Format& format) : format_(format) {}
+    explicit Wma9Encoder(const Wma9Format& format);
 
     std::vector<std::uint8_t> codecData() const override { return format_.extra; }
     bool analyse(const std::uint8_t*, std::size_t, std::int64_t) override { return true; }
     void endAnalysis() override {}
-    bool encode(const std::uint8_t* data, std::size_t size, std::int64_t, MediaObjects&) override
-    {
-        const std::size_t frameBytes = static_cast<std::size_t>(format_.channels) * 2;
-        if (size % frameBytes != 0 || (size != 0 && data == nullptr)) {
-            error_ = "input is not a whole number of sample frames";
-            return false;
-        }
-        return true;
-    }
-    bool flush(MediaObjects&) override { return true; }
+    bool encode(const std::uint8_t* data, std::size_t size, std::int64_t time, MediaObjects& out) override;
+    bool flush(MediaObjects& out) override;
     std::string lastError() const override { return error_; }
 
 private:
+    // Input access by absolute sample index (0 = first input sample).
+    float sample(int ch, std::int64_t s) const
+    {
+        if (s < bufStart_ || s >= bufStart_ + static_cast<std::int64_t>(buf_[ch].size())) return 0.f;
+        return buf_[ch][static_cast<std::size_t>(s - bufStart_)];
+    }
+    std::int64_t available() const { return bufStart_ + static_cast<std::int64_t>(buf_[0].size()); }
+
+    void decidePattern(std::int64_t f);
+    const std::vector<int>& pattern(std::int64_t f);
+    void encodeFrame(std::int64_t f);
+    void codeFrame(std::int64_t f, double target, double minimum, BitWriter& out);
+    void pack(bool flushing, MediaObjects& out);
+    void trimInput(std::int64_t f);
+
     Wma9Format format_;
+    WmaParams p_;
     std::string error_;
+    int channels_;
+    int frameLen_;
+    int delay_;
+    int shortIndex_;
+    std::vector<float> window_[kWmaMaxBlockSizes];  // rising half per size
+    std::unique_ptr<Mdct> mdct_[kWmaMaxBlockSizes];
+    std::unique_ptr<PsyModel> psy_[kWmaMaxBlockSizes];
+
+    // Input
+    std::vector<float> buf_[2];
+    std::int64_t bufStart_ = 0;
+    std::int64_t totalIn_ = 0;
+    bool started_ = false;
+    std::int64_t startTime_ = 0;
+    bool ended_ = false;
+
+    // Frames
+    std::int64_t nextFrame_ = 0;
+    std::int64_t frameCount_ = -1;  // known at flush
+    std::deque<std::pair<std::int64_t, std::vector<int>>> patterns_;
+    int lastBlockIndex_ = 0;        // size index of the previous frame's last block
+    double detEnergy_[4] = {0, 0, 0, 0};
+    float prevSample_[2] = {0, 0};
+    std::int64_t detectedUpTo_ = -1;
+
+    // Rate
+    double frameBudget_ = 0;  // payload bits per frame
+    double produced_ = 0;     // payload bits produced (frames + padding)
+    double maxFrameBits_ = 0;
+    double reservoirMax_ = 0;
+    int headerBits_ = 0;
+    int payloadBits_ = 0;
+
+    // Packets
+    std::deque<PendingFrame> queue_;
+    bool carry_ = false;
+    PendingFrame carryFrame_;
+    std::uint64_t carryWritten_ = 0;  // bits of carryFrame_ (with prefix) already in packets
+    bool carryPrefix_ = false;
+    int packetIndex_ = 0;
+    std::int64_t packetsOut_ = 0;
+
+    // Scratch
+    std::vector<float> frameIn_, coefs_[2], ms_[2];
 };
+
+Wma9Encoder::Wma9Encoder(const Wma9Format& format)
+    : format_(format),
+      p_(wmaParams(format.sampleRate, format.channels, format.avgBytesPerSec * 8u, kWmaEncodeOptions)),
+      channels_(format.channels),
+      frameLen_(p_.frameLen)
+{
+    // The decoder drops its first two frames of output (FFmpeg trims
+    // 2 * frameLen samples): with that delay the decoded stream starts in
+    // sync with the input.
+    delay_ = 2 * frameLen_;
+    // Short blocks: an eighth of the frame, not below the smallest size.
+    shortIndex_ = std::min(3, p_.blockSizes - 1);
+    for (int k = 0; k < p_.blockSizes; ++k) {
+        const int n = p_.blockLen(k);
+        window_[k].resize(static_cast<std::size_t>(n));
+        for (int i = 0; i < n; ++i) window_[k][static_cast<std::size_t>(i)] = static_cast<float>(std::sin((i + 0.5) * kPi / (2.0 * n)));
+        mdct_[k] = std::make_unique<Mdct>(n);
+        psy_[k] = std::make_unique<PsyModel>(p_.sampleRate, n, p_.bandWidths[k]);
+    }
+    headerBits_ = 8 + p_.byteOffsetBits + 3;
+    payloadBits_ = format.blockAlign * 8 - headerBits_;
+    frameBudget_ = static_cast<double>(format.avgBytesPerSec) * payloadBits_ * frameLen_ /
+                   (static_cast<double>(format.blockAlign) * p_.sampleRate);
+    const double maxOffset = static_cast<double>((1 << (p_.byteOffsetBits + 3)) - 1);
+    maxFrameBits_ = std::min(maxOffset, static_cast<double>(payloadBits_)) - 64;
+    reservoirMax_ = std::max(static_cast<double>(payloadBits_) * 0.5, maxFrameBits_ - frameBudget_);
+    frameIn_.resize(static_cast<std::size_t>(2 * frameLen_));
+    for (int c = 0; c < 2; ++c) {
+        coefs_[c].resize(static_cast<std::size_t>(frameLen_));
+        ms_[c].resize(static_cast<std::size_t>(frameLen_));
+    }
+}
+
+bool Wma9Encoder::encode(const std::uint8_t* data, std::size_t size, std::int64_t time, MediaObjects& out)
+{
+    const std::size_t frameBytes = static_cast<std::size_t>(channels_) * 2;
+    if (size % frameBytes != 0 || (size != 0 && data == nullptr)) {
+        error_ = "input is not a whole number of sample frames";
+        return false;
+    }
+    if (ended_) {
+        error_ = "input after the end of the stream";
+        return false;
+    }
+    if (!started_) {
+        started_ = true;
+        startTime_ = time;
+    }
+    const std::size_t frames = size / frameBytes;
+    for (int c = 0; c < channels_; ++c) buf_[c].reserve(buf_[c].size() + frames);
+    for (std::size_t i = 0; i < frames; ++i) {
+        for (int c = 0; c < channels_; ++c) {
+            const std::size_t o = (i * static_cast<std::size_t>(channels_) + static_cast<std::size_t>(c)) * 2;
+            const std::int16_t v = static_cast<std::int16_t>(static_cast<std::uint16_t>(data[o] | (data[o + 1] << 8)));
+            buf_[c].push_back(static_cast<float>(v));
+        }
+    }
+    totalIn_ += static_cast<std::int64_t>(frames);
+    // Frame f needs input up to (f + 2) * frameLen + frameLen / 2 - delay
+    // (its own blocks and the next frame's block decision).
+    while ((nextFrame_ + 2) * frameLen_ + frameLen_ / 2 - delay_ <= available()) {
+        encodeFrame(nextFrame_);
+        ++nextFrame_;
+        pack(false, out);
+        trimInput(nextFrame_);
+    }
+    return true;
+}
+
+bool Wma9Encoder::flush(MediaObjects& out)
+{
+    if (ended_) return true;
+    ended_ = true;
+    const std::int64_t n = frameLen_;
+    // The decoder drops the first two frames' output: ceil(L / n) more
+    // frames cover the input, within one frame of its length.
+    const std::int64_t frames = (totalIn_ + n - 1) / n + 2;
+    frameCount_ = frames;
+    while (nextFrame_ < frameCount_) {
+        encodeFrame(nextFrame_);
+        ++nextFrame_;
+        pack(false, out);
+    }
+    pack(true, out);
+    return true;
+}
+
+void Wma9Encoder::trimInput(std::int64_t f)
+{
+    const std::int64_t keep = f * frameLen_ - 2 * frameLen_;
+    if (keep - bufStart_ > 16 * frameLen_) {
+        const std::size_t drop = static_cast<std::size_t>(keep - bufStart_);
+        for (int c = 0; c < channels_; ++c) buf_[c].erase(buf_[c].begin(), buf_[c].begin() + static_cast<std::ptrdiff_t>(drop));
+        bufStart_ = keep;
+    }
+}
+
+void Wma9Encoder::decidePattern(std::int64_t f)
+{
+    std::vector<int> pat;
+    const int last = p_.blockSizes - 1;
+    (void)last;
+    {
+        // Transient detection over the frame's own span, on the first
+        // difference, in segments of half a short block.
+        const int shortLen = p_.blockLen(shortIndex_);
+        const int seg = std::max(16, shortLen / 2);
+        const std::int64_t begin = f * frameLen_ + frameLen_ / 2 - delay_;
+        bool attack = false;
+        for (int s = 0; s < frameLen_ / seg; ++s) {
+            double e = 0;
+            for (int c = 0; c < channels_; ++c) {
+                float prev = sample(c, begin + static_cast<std::int64_t>(s) * seg - 1);
+                for (int i = 0; i < seg; ++i) {
+                    const float x = sample(c, begin + static_cast<std::int64_t>(s) * seg + i);
+                    const double d = x - prev;
+                    e += d * d;
+                    prev = x;
+                }
+            }
+            const double hist = (detEnergy_[0] + detEnergy_[1] + detEnergy_[2] + detEnergy_[3]) / 4.0;
+            if (e > 12.0 * hist && e > 4.0e4 * seg) attack = true;
+            detEnergy_[0] = detEnergy_[1];
+            detEnergy_[1] = detEnergy_[2];
+            detEnergy_[2] = detEnergy_[3];
+            detEnergy_[3] = e;
+        }
+        if (std::getenv("WMA_FORCE")) {
+            const int fk = std::atoi(std::getenv("WMA_FORCE"));
+            for (int i = 0; i < (1 << fk); ++i) pat.push_back(fk);
+        } else if (attack) {
+            for (int i = 0; i < (1 << shortIndex_); ++i) pat.push_back(shortIndex_);
+        } else {
+            pat.push_back(0);
+        }
+    }
+    patterns_.emplace_back(f, std::move(pat));
+}
+
+const std::vector<int>& Wma9Encoder::pattern(std::int64_t f)
+{
+    while (patterns_.empty() || patterns_.back().first < f) decidePattern(patterns_.empty() ? f : patterns_.back().first + 1);
+    while (patterns_.front().first < f) patterns_.pop_front();
+    return patterns_.front().second;
+}
+
+void Wma9Encoder::encodeFrame(std::int64_t f)
+{
+    const std::vector<int> pat = pattern(f);
+    // Bit target from the reservoir.
+    const double budgetSoFar = frameBudget_ * static_cast<double>(f);
+    double reservoir = budgetSoFar - produced_;  // saved bits
+    double boost = pat.size() > 1 ? 1.5 : 1.0;
+    double target = frameBudget_ * boost + 0.25 * (reservoir - reservoirMax_ * 0.5);
+    target = std::min(target, reservoir + frameBudget_);
+    target = std::min(target, maxFrameBits_);
+    if (target < 0) target = 0;
+    double minimum = std::max(static_cast<double>(payloadBits_) / 12.0, frameBudget_ + reservoir - reservoirMax_);
+    minimum = std::min(minimum, target);
+    minimum = std::min(minimum, maxFrameBits_);
+
+    PendingFrame fr;
+    BitWriter w;
+    codeFrame(f, target, minimum, w);
+    fr.bits = w.bitCount();
+    fr.bytes = w.take();
+    fr.prevIndex = lastBlockIndex_;
+    fr.firstIndex = pat.front();
+    fr.index = f;
+    lastBlockIndex_ = pat.back();
+    produced_ += static_cast<double>(fr.bits);
+    queue_.push_back(std::move(fr));
+}
+
+void Wma9Encoder::codeFrame(std::int64_t f, double target, double minimum, BitWriter& out)
+{
+    const std::vector<int> pat = pattern(f);
+    const bool lastFrame = frameCount_ >= 0 && f + 1 >= frameCount_;
+    const std::vector<int> nextPat = lastFrame ? std::vector<int>{0} : pattern(f + 1);
+    const std::size_t nBlocks = pat.size();
+
+    struct BlockData {
+        int k;
+        int prevK, nextK;
+        std::vector<float> x[2];  // coded channels (L/R or M/S)
+        bool ms = false;
+        std::vector<float> thr[2];
+        std::vector<int> exps[2];
+        double emaxReal[2] = {0, 0};
+        bool silent[2] = {false, false};
+    };
+    std::vector<BlockData> blocks(nBlocks);
+
+    int pos = 0;
+    for (std::size_t bi = 0; bi < nBlocks; ++bi) {
+        BlockData& bd = blocks[bi];
+        const int k = pat[bi];
+        const int n = p_.blockLen(k);
+        bd.k = k;
+        bd.prevK = bi == 0 ? lastBlockIndex_ : pat[bi - 1];
+        bd.nextK = bi + 1 < nBlocks ? pat[bi + 1] : nextPat.front();
+        // Window: the shorter neighbour's slope over the overlap.
+        const int prevLen = p_.blockLen(bd.prevK);
+        const int nextLen = p_.blockLen(bd.nextK);
+        const int sl = std::min(n, prevLen);
+        const int sr = std::min(n, nextLen);
+        const int nl = (n - sl) / 2;
+        const int nr = (n - sr) / 2;
+        const std::int64_t start = f * frameLen_ + frameLen_ / 2 + pos - n / 2 - delay_;
+        std::vector<float> thrCh[2], enCh[2];
+        for (int c = 0; c < channels_; ++c) {
+            for (int i = 0; i < n; ++i) {
+                float wl;
+                if (i < nl) wl = 0.f;
+                else if (i < nl + sl) wl = window_[static_cast<std::size_t>(std::max(k, bd.prevK))][static_cast<std::size_t>(i - nl)];
+                else wl = 1.f;
+                float wr;
+                if (i < nr) wr = 1.f;
+                else if (i < nr + sr) wr = window_[static_cast<std::size_t>(std::max(k, bd.nextK))][static_cast<std::size_t>(sr - 1 - (i - nr))];
+                else wr = 0.f;
+                frameIn_[static_cast<std::size_t>(i)] = sample(c, start + i) * wl;
+                frameIn_[static_cast<std::size_t>(n + i)] = sample(c, start + n + i) * wr;
+            }
+            mdct_[k]->forward(frameIn_.data(), coefs_[c].data());
+            psy_[k]->analyse(coefs_[c].data(), thrCh[c], enCh[c]);
+        }
+        const std::size_t nb = p_.bandWidths[k].size();
+        // Mid/side decision by perceptual entropy.
+        bd.ms = false;
+        if (channels_ == 2) {
+            std::vector<float> thrM, enM, thrS, enS;
+            for (int i = 0; i < n; ++i) {
+                const float l = coefs_[0][static_cast<std::size_t>(i)], r = coefs_[1][static_cast<std::size_t>(i)];
+                ms_[0][static_cast<std::size_t>(i)] = 0.5f * (l + r);
+                ms_[1][static_cast<std::size_t>(i)] = 0.5f * (l - r);
+            }
+            psy_[k]->analyse(ms_[0].data(), thrM, enM);
+            psy_[k]->analyse(ms_[1].data(), thrS, enS);
+            double peLR = 0, peMS = 0;
+            for (std::size_t b = 0; b < nb; ++b) {
+                const double w = p_.bandWidths[k][b];
+                const double tMS = 0.5 * std::min(thrCh[0][b], thrCh[1][b]);
+                peLR += w * (std::log2(1.0 + enCh[0][b] / thrCh[0][b]) + std::log2(1.0 + enCh[1][b] / thrCh[1][b]));
+                peMS += w * (std::log2(1.0 + enM[b] / tMS) + std::log2(1.0 + enS[b] / tMS));
+            }
+            if (peMS < peLR) {
+                bd.ms = true;
+                for (std::size_t b = 0; b < nb; ++b) {
+                    const float t = 0.5f * std::min(thrCh[0][b], thrCh[1][b]);
+                    thrCh[0][b] = t;
+                    thrCh[1][b] = t;
+                }
+            }
+        }
+        for (int c = 0; c < channels_; ++c) {
+            const std::vector<float>& src = bd.ms ? ms_[c] : coefs_[c];
+            bd.x[c].assign(src.begin(), src.begin() + n);
+            bd.thr[c] = thrCh[c];
+            // Exponents: step size per band from the allowed noise.
+            std::vector<double> er(nb);
+            double emax = -1e9;
+            for (std::size_t b = 0; b < nb; ++b) {
+                er[b] = 8.0 * std::log10(12.0 * std::max(1e-6f, bd.thr[c][b]));
+                emax = std::max(emax, er[b]);
+            }
+            bd.emaxReal[c] = emax;
+            bd.exps[c].resize(nb);
+            int last = 36;
+            for (std::size_t b = 0; b < nb; ++b) {
+                int e = static_cast<int>(std::lround(er[b] - emax)) + 60;
+                e = std::max(e, -60);
+                e = std::min(std::max(e, last - 60), last + 60);
+                bd.exps[c][b] = e;
+                last = e;
+            }
+            double energy = 0;
+            for (int i = 0; i < n; ++i) energy += static_cast<double>(bd.x[c][static_cast<std::size_t>(i)]) * bd.x[c][static_cast<std::size_t>(i)];
+            bd.silent[c] = energy < 1e-2 * n;
+        }
+        pos += n;
+    }
+
+    // Quantise the whole frame at noise offset a (dB relative to the mask).
+    std::vector<WmaBlockCode> codes(nBlocks);
+    auto quantise = [&](double a) {
+        for (std::size_t bi = 0; bi < nBlocks; ++bi) {
+            const BlockData& bd = blocks[bi];
+            WmaBlockCode& bc = codes[bi];
+            const int k = bd.k;
+            bc.sizeIndex = k;
+            bc.midSide = bd.ms;
+            bc.sendExps = true;
+            // One gain for the block: from the louder channel's exponent scale.
+            double emaxReal = -1e9;
+            for (int c = 0; c < channels_; ++c) emaxReal = std::max(emaxReal, bd.emaxReal[c]);
+            int gain = static_cast<int>(std::lround(20.0 * emaxReal / 16.0 + a - 20.0 * std::log10(kDecoderScale)));
+            if (gain < 1) gain = 1;
+            bool anyCoded = false;
+            for (int attempt = 0; attempt < 4; ++attempt) {
+            int maxQ = 0;
+            bc.gain = gain;
+            const double gmul = std::pow(10.0, gain / 20.0) * kDecoderScale;
+            if (std::getenv("WMA_DEBUG")) std::fprintf(stderr, "f=%lld blk=%zu a=%.1f gain=%d emax=%.1f/%.1f ms=%d\n", (long long)f, bi, a, gain, bd.emaxReal[0], bd.emaxReal[1], bd.ms);
+            for (int c = 0; c < channels_; ++c) {
+                WmaChannelCode& cc = bc.ch[c];
+                cc.exps = bd.exps[c];
+                cc.noiseBand.assign(p_.highBandWidths[k].size(), 0);
+                cc.noiseGain.assign(p_.highBandWidths[k].size(), 0);
+                cc.stuffing = 0;
+                const int nCoded = p_.coefsEnd[k];
+                cc.q.assign(static_cast<std::size_t>(nCoded), 0);
+                bool nonzero = false;
+                if (!bd.silent[c]) {
+                    int posb = 0;
+                    for (std::size_t b = 0; b < cc.exps.size() && posb < nCoded; ++b) {
+                        const double step = std::pow(10.0, (cc.exps[b] - 60) / 16.0) * gmul;
+                        const double inv = 1.0 / step;
+                        const int w = p_.bandWidths[k][b];
+                        for (int i = posb; i < posb + w && i < nCoded; ++i) {
+                            const double v = bd.x[c][static_cast<std::size_t>(i)] * inv;
+                            const double av = std::fabs(v);
+                            int qv = static_cast<int>(av + 0.4054);
+                            maxQ = std::max(maxQ, qv);
+                            if (qv > 8191) qv = 8191;
+                            if (qv) {
+                                cc.q[static_cast<std::size_t>(i)] = v < 0 ? -qv : qv;
+                                nonzero = true;
+                            }
+                        }
+                        posb += w;
+                    }
+                }
+                cc.coded = nonzero;
+                if (std::getenv("WMA_DEBUG")) {
+                    int mx = 0; double es = 0, en = 0; int posb2 = 0;
+                    for (std::size_t b = 0; b < cc.exps.size() && posb2 < nCoded; ++b) {
+                        const double step = std::pow(10.0, (cc.exps[b] - 60) / 16.0) * gmul;
+                        for (int i = posb2; i < posb2 + p_.bandWidths[k][b] && i < nCoded; ++i) {
+                            const double xv = bd.x[c][static_cast<std::size_t>(i)];
+                            const double r = cc.q[static_cast<std::size_t>(i)] * step;
+                            es += xv * xv; en += (xv - r) * (xv - r); mx = std::max(mx, std::abs(cc.q[static_cast<std::size_t>(i)]));
+                        }
+                        posb2 += p_.bandWidths[k][b];
+                    }
+                    int emx = -999; for (int e : cc.exps) emx = std::max(emx, e);
+                    std::fprintf(stderr, "   c=%d maxq=%d snr=%.1f emax=%d nb=%zu\n", c, mx, 10 * std::log10(es / (en + 1e-9)), emx, cc.exps.size());
+                }
+                anyCoded = anyCoded || nonzero;
+            }
+            // Levels must fit the escape field of this gain.
+            const int maxLevel = (1 << wmaEscapeLevelBits(gain)) - 1;
+            if (maxQ <= maxLevel) break;
+            gain += static_cast<int>(std::ceil(20.0 * std::log10(static_cast<double>(maxQ) / maxLevel))) + 1;
+            }
+            if (bd.ms && anyCoded) {
+                bc.ch[0].coded = true;
+                bc.ch[1].coded = true;
+            }
+        }
+    };
+    auto countBits = [&]() {
+        BitCounter bc;
+        for (std::size_t bi = 0; bi < nBlocks; ++bi)
+            wmaWriteBlock(bc, p_, codes[bi], false, blocks[bi].prevK, blocks[bi].nextK);
+        return static_cast<double>(bc.bitCount());
+    };
+    // Binary search over the noise offset (dB): smallest offset that fits.
+    double lo = -40, hi = 90;
+    quantise(lo);
+    double bits = countBits();
+    if (bits > target) {
+        quantise(hi);
+        bits = countBits();
+        if (bits > target) {
+            // Even the coarsest quantiser does not fit: send silence.
+            for (auto& bc : codes)
+                for (int c = 0; c < 2; ++c) bc.ch[c].coded = false;
+        } else {
+            for (int it = 0; it < 9; ++it) {
+                const double mid = 0.5 * (lo + hi);
+                quantise(mid);
+                if (countBits() > target) lo = mid;
+                else hi = mid;
+            }
+            quantise(hi);
+        }
+        bits = countBits();
+    }
+    // Stuffing up to the minimum size: zero-valued escapes in the last block.
+    if (bits < minimum) {
+        WmaBlockCode& bc = codes.back();
+        const int k = bc.sizeIndex;
+        for (int c = 0; c < channels_ && bits < minimum; ++c) {
+            WmaChannelCode& cc = bc.ch[c];
+            if (!cc.coded) {
+                cc.coded = true;
+                if (bc.midSide) bc.ch[0].coded = bc.ch[1].coded = true;
+            }
+            const WmaCoefTable& t = wmaCoefTable(p_.coefTablePair * 2 + ((c == 1 && bc.midSide) ? 1 : 0));
+            const double per = t.codes[0].length + wmaEscapeLevelBits(bc.gain) + p_.frameLenBits + 1;
+            int lastNz = -1;
+            for (std::size_t i = 0; i < cc.q.size(); ++i)
+                if (cc.q[i]) lastNz = static_cast<int>(i);
+            const int room = wmaCodedPositions(p_, k, cc) - lastNz - 1;
+            bits = countBits();
+            const int need = static_cast<int>(std::ceil((minimum - bits) / per)) + 1;
+            cc.stuffing = std::max(0, std::min(room, need));
+            bits = countBits();
+        }
+    }
+    for (std::size_t bi = 0; bi < nBlocks; ++bi) wmaWriteBlock(out, p_, codes[bi], false, blocks[bi].prevK, blocks[bi].nextK);
+}
+
+void Wma9Encoder::pack(bool flushing, MediaObjects& out)
+{
+    const std::uint64_t prefixBits = p_.blockSizes > 1 ? static_cast<std::uint64_t>(2 * p_.blockCodeBits) : 0;
+    const std::uint64_t payload = static_cast<std::uint64_t>(payloadBits_);
+    const std::uint64_t maxOffset = (1u << (p_.byteOffsetBits + 3)) - 1u;
+    for (;;) {
+        const std::uint64_t rem = carry_ ? (carryFrame_.bits + (carryPrefix_ ? prefixBits : 0) - carryWritten_) : 0;
+        std::uint64_t queued = rem;
+        for (const PendingFrame& fr : queue_) queued += fr.bits + prefixBits;
+        if (!flushing && queued < payload + prefixBits) return;
+        if (flushing && queued == 0 && !carry_) return;
+        if (flushing && !carry_ && queue_.empty()) return;
+        if (flushing && queue_.empty() && carry_ && rem == 0) return;
+
+        // Padding at the start of the packet when the reservoir is too full.
+        std::uint64_t pad = 0;
+        const double reservoir = frameBudget_ * static_cast<double>(nextFrame_) - produced_;
+        if (reservoir > reservoirMax_ && !flushing) {
+            const double room = static_cast<double>(std::min<std::uint64_t>(maxOffset - rem, payload / 2));
+            pad = static_cast<std::uint64_t>(std::max(0.0, std::min(room, reservoir - reservoirMax_)));
+        }
+        produced_ += static_cast<double>(pad);
+
+        // Lay out the packet.
+        BitWriter body;
+        if (rem) {
+            BitWriter tmp;
+            if (carryPrefix_) {
+                tmp.put(static_cast<std::uint32_t>(carryFrame_.prevIndex), p_.blockCodeBits);
+                tmp.put(static_cast<std::uint32_t>(carryFrame_.firstIndex), p_.blockCodeBits);
+            }
+            appendBits(tmp, carryFrame_.bytes, 0, carryFrame_.bits);
+            const std::uint64_t total = tmp.bitCount();
+            const std::vector<std::uint8_t> all = tmp.take();
+            appendBits(body, all, total - rem, rem);
+        }
+        body.put(0, 0);
+        for (std::uint64_t i = 0; i < pad; i += 32) body.put(0, static_cast<int>(std::min<std::uint64_t>(32, pad - i)));
+        std::uint64_t used = rem + pad;
+        int complete = 0;
+        bool first = true;
+        std::int64_t firstIndex = carry_ ? carryFrame_.index : -1;
+        bool startedOne = false;
+        carry_ = false;
+        while (used < payload && !queue_.empty()) {
+            PendingFrame fr = std::move(queue_.front());
+            queue_.pop_front();
+            const bool withPrefix = first;
+            first = false;
+            if (!startedOne) {
+                firstIndex = fr.index;
+                startedOne = true;
+            }
+            BitWriter tmp;
+            if (withPrefix && prefixBits) {
+                tmp.put(static_cast<std::uint32_t>(fr.prevIndex), p_.blockCodeBits);
+                tmp.put(static_cast<std::uint32_t>(fr.firstIndex), p_.blockCodeBits);
+                produced_ += static_cast<double>(prefixBits);
+            }
+            appendBits(tmp, fr.bytes, 0, fr.bits);
+            const std::uint64_t size = tmp.bitCount();
+            const std::vector<std::uint8_t> all = tmp.take();
+            if (used + size <= payload && complete < 14) {
+                appendBits(body, all, 0, size);
+                used += size;
+                ++complete;
+            } else {
+                const std::uint64_t part = payload - used;
+                appendBits(body, all, 0, part);
+                used = payload;
+                carry_ = true;
+                carryFrame_ = std::move(fr);
+                carryPrefix_ = withPrefix && prefixBits;
+                carryWritten_ = part;
+            }
+        }
+        // Final packet: zero fill.
+        while (used < payload) {
+            const int c = static_cast<int>(std::min<std::uint64_t>(32, payload - used));
+            body.put(0, c);
+            used += static_cast<std::uint64_t>(c);
+        }
+        BitWriter pkt;
+        pkt.put(static_cast<std::uint32_t>(packetIndex_ & 15), 4);
+        pkt.put(static_cast<std::uint32_t>(complete + 1), 4);
+        pkt.put(static_cast<std::uint32_t>(rem + pad), p_.byteOffsetBits + 3);
+        const std::uint64_t bodyBits = body.bitCount();
+        const std::vector<std::uint8_t> bodyBytes = body.take();
+        appendBits(pkt, bodyBytes, 0, bodyBits);
+        MediaObject mo;
+        mo.data = pkt.take();
+        mo.data.resize(format_.blockAlign, 0);
+        const std::int64_t startSample = std::max<std::int64_t>(0, (firstIndex < 0 ? 0 : firstIndex) * frameLen_ - delay_);
+        mo.presentationTime = startTime_ + startSample * 10000000 / p_.sampleRate;
+        mo.duration = static_cast<std::int64_t>(format_.blockAlign) * 10000000 / format_.avgBytesPerSec;
+        mo.keyFrame = true;
+        out.push_back(std::move(mo));
+        ++packetIndex_;
+        ++packetsOut_;
+        if (flushing && queue_.empty()) {
+            // Whatever is carried now is the tail of the last frame; one
+            // more packet finishes it.
+            if (!carry_) return;
+        }
+    }
+}
 
 }  // namespace
 
