@@ -20,6 +20,7 @@
 // once and no released object may have been used. A broken promise aborts
 // with a description, which libFuzzer reports as a crash.
 #include "AsfWriter.h"
+#include "fuzz_support.h"
 #include "recording_runtime.h"
 
 #include <climits>
@@ -30,46 +31,16 @@
 #include <string>
 #include <vector>
 
+#define FUZZ_TARGET "writer_calls_fuzz"
+
 namespace {
+
+using fuzz::Input;
+using fuzz::Joined;
 
 constexpr int kMaxOps = 64;
 constexpr long long kUnits = 10000000;  // 100 ns per second
 constexpr long long kAudioBytesPerSecond = 192000;
-
-// ---- input reading -------------------------------------------------------------------
-class Input {
-public:
-    Input(const std::uint8_t* data, std::size_t size) : p_(data), n_(size) {}
-    bool empty() const { return n_ == 0; }
-    std::uint8_t u8()
-    {
-        if (n_ == 0)
-            return 0;
-        --n_;
-        return *p_++;
-    }
-    std::uint16_t u16() { return static_cast<std::uint16_t>(u8() | (u8() << 8)); }
-    std::uint32_t u32() { return static_cast<std::uint32_t>(u16()) | (static_cast<std::uint32_t>(u16()) << 16); }
-    std::vector<BYTE> bytes(std::size_t count)
-    {
-        std::vector<BYTE> out(count);
-        for (auto& b : out)
-            b = u8();
-        return out;
-    }
-    // table[i] for an index byte i below the table's size; a raw 32-bit
-    // value for the next index; the table wraps around otherwise.
-    template <std::size_t N>
-    int pick(const int (&table)[N])
-    {
-        const std::size_t i = u8() % (N + 1);
-        return i < N ? table[i] : static_cast<int>(u32());
-    }
-
-private:
-    const std::uint8_t* p_;
-    std::size_t n_;
-};
 
 // ---- value tables (index 0: the typical value) ---------------------------------------------
 const int kWidths[] = {640, 160, 1, 2, 176, 1920, 4096, 0, -1, INT_MAX};
@@ -108,30 +79,6 @@ const char* const kFailPatterns[] = {
 };
 const HRESULT kFailResults[] = {E_FAIL, E_OUTOFMEMORY, E_INVALIDARG, E_NOINTERFACE, NS_E_INVALID_NUM_PASSES,
                                 NS_E_INVALID_REQUEST};
-
-// ---- failure reporting -------------------------------------------------------------------
-int g_op = -1;
-
-[[noreturn]] void Broken(const char* what, const std::string& detail = {})
-{
-    std::fprintf(stderr, "writer_calls_fuzz: broken promise at operation %d: %s %s\n", g_op, what,
-                 detail.c_str());
-    std::abort();
-}
-
-#define PROMISE(cond, ...)                  \
-    do {                                    \
-        if (!(cond))                        \
-            Broken(#cond, ##__VA_ARGS__);   \
-    } while (0)
-
-std::string Joined(const std::vector<std::string>& items)
-{
-    std::string out;
-    for (const std::string& s : items)
-        out += s + "; ";
-    return out;
-}
 
 // ---- random runtime set-up -----------------------------------------------------------------
 std::u16string CodecName(Input& in)
@@ -275,20 +222,20 @@ void AddFailure(rec::Runtime& rt, Input& in)
 // ---- promises ------------------------------------------------------------------------------
 void CheckFields(const CAsfWriter& w)
 {
-    PROMISE(w.audioInput >= -1, std::to_string(w.audioInput));
-    PROMISE(w.videoInput >= -1, std::to_string(w.videoInput));
-    PROMISE(w.videoTime >= 0, std::to_string(w.videoTime));
-    PROMISE(w.audioTime >= 0, std::to_string(w.audioTime));
+    FUZZ_PROMISE(w.audioInput >= -1, std::to_string(w.audioInput));
+    FUZZ_PROMISE(w.videoInput >= -1, std::to_string(w.videoInput));
+    FUZZ_PROMISE(w.videoTime >= 0, std::to_string(w.videoTime));
+    FUZZ_PROMISE(w.audioTime >= 0, std::to_string(w.audioTime));
 }
 
-void CheckRuntime(const rec::Runtime& rt) { PROMISE(rt.errors.empty(), Joined(rt.errors)); }
+void CheckRuntime(const rec::Runtime& rt) { FUZZ_PROMISE(rt.errors.empty(), Joined(rt.errors)); }
 
 void CheckClosed(const CAsfWriter& w, const rec::Runtime& rt)
 {
-    PROMISE(w.profileManager == nullptr && w.profile == nullptr && w.writer == nullptr &&
+    FUZZ_PROMISE(w.profileManager == nullptr && w.profile == nullptr && w.writer == nullptr &&
             w.codecInfo == nullptr && w.preprocessor == nullptr);
-    PROMISE(w.audioInput == -1 && w.videoInput == -1);
-    PROMISE(rt.Unbalanced().empty(), Joined(rt.Unbalanced()));
+    FUZZ_PROMISE(w.audioInput == -1 && w.videoInput == -1);
+    FUZZ_PROMISE(rt.Unbalanced().empty(), Joined(rt.Unbalanced()));
 }
 
 std::vector<unsigned char> Pattern(int size, std::uint8_t seed)
@@ -321,43 +268,43 @@ void WriteOne(CAsfWriter& w, rec::Runtime& rt, Input& in, int kind)
     before = w;
     const std::size_t samplesBefore = rt.samples.size();
     const int r = w.WriteSample(kind, ptr, size);
-    PROMISE(r == 0 || r == -1, std::to_string(r));
+    FUZZ_PROMISE(r == 0 || r == -1, std::to_string(r));
     if (kind != 0 && kind != 1) {
-        PROMISE(r == -1, "an unknown stream kind was accepted");
-        PROMISE(rt.samples.size() == samplesBefore, "a sample was delivered for an unknown stream kind");
+        FUZZ_PROMISE(r == -1, "an unknown stream kind was accepted");
+        FUZZ_PROMISE(rt.samples.size() == samplesBefore, "a sample was delivered for an unknown stream kind");
     }
     if (r != 0) {
         // The other stream's clock never moves; this stream's clock is left
         // to the class when the platform refuses the sample.
-        PROMISE(w.videoTime == before.videoTime || kind == 0, "video clock moved by a refused non-video call");
-        PROMISE(w.audioTime == before.audioTime || kind == 1, "audio clock moved by a refused non-audio call");
+        FUZZ_PROMISE(w.videoTime == before.videoTime || kind == 0, "video clock moved by a refused non-video call");
+        FUZZ_PROMISE(w.audioTime == before.audioTime || kind == 1, "audio clock moved by a refused non-audio call");
         return;
     }
-    PROMISE(size >= 0 && (ptr != nullptr || size == 0), "a sample without valid bytes was accepted");
+    FUZZ_PROMISE(size >= 0 && (ptr != nullptr || size == 0), "a sample without valid bytes was accepted");
     // A delivered sample: stamped with the clock before its own advance.
     const bool video = kind == 0;
-    PROMISE((video ? before.videoInput : before.audioInput) >= 0, "sample accepted without an input");
-    PROMISE(rt.samples.size() == samplesBefore + 1, "one sample per accepted call");
+    FUZZ_PROMISE((video ? before.videoInput : before.audioInput) >= 0, "sample accepted without an input");
+    FUZZ_PROMISE(rt.samples.size() == samplesBefore + 1, "one sample per accepted call");
     const rec::SampleRecord& s = rt.samples.back();
     const long long clock = video ? before.videoTime : before.audioTime;
-    PROMISE(s.time == static_cast<QWORD>(clock), std::to_string(s.time) + " != " + std::to_string(clock));
-    PROMISE(s.input == static_cast<DWORD>(video ? before.videoInput : before.audioInput));
-    PROMISE(s.flags == 0);
-    PROMISE(s.bytes.size() == static_cast<std::size_t>(size) &&
+    FUZZ_PROMISE(s.time == static_cast<QWORD>(clock), std::to_string(s.time) + " != " + std::to_string(clock));
+    FUZZ_PROMISE(s.input == static_cast<DWORD>(video ? before.videoInput : before.audioInput));
+    FUZZ_PROMISE(s.flags == 0);
+    FUZZ_PROMISE(s.bytes.size() == static_cast<std::size_t>(size) &&
             (size == 0 || std::memcmp(s.bytes.data(), data.data(), data.size()) == 0),
             "sample bytes differ from the host's");
     const bool toPre = video && before.inPrePass;
-    PROMISE(s.to == (toPre ? "preprocessor" : "writer"), s.to);
+    FUZZ_PROMISE(s.to == (toPre ? "preprocessor" : "writer"), s.to);
     if (video) {
-        PROMISE(before.frameRateNum > 0, "a video sample timed with frame rate numerator " +
+        FUZZ_PROMISE(before.frameRateNum > 0, "a video sample timed with frame rate numerator " +
                                              std::to_string(before.frameRateNum));
         const long long step = static_cast<long long>(before.frameRateDen) * kUnits / before.frameRateNum;
-        PROMISE(w.videoTime == before.videoTime + step, std::to_string(w.videoTime));
-        PROMISE(w.audioTime == before.audioTime);
+        FUZZ_PROMISE(w.videoTime == before.videoTime + step, std::to_string(w.videoTime));
+        FUZZ_PROMISE(w.audioTime == before.audioTime);
     } else {
         const long long step = static_cast<long long>(size) * kUnits / kAudioBytesPerSecond;
-        PROMISE(w.audioTime == before.audioTime + step, std::to_string(w.audioTime));
-        PROMISE(w.videoTime == before.videoTime);
+        FUZZ_PROMISE(w.audioTime == before.audioTime + step, std::to_string(w.audioTime));
+        FUZZ_PROMISE(w.videoTime == before.videoTime);
     }
 }
 
@@ -411,19 +358,19 @@ void Run(Input& in)
 
     CAsfWriter objects[2];
     int active = 0;
-    g_op = -1;
+    fuzz::currentOp = -1;
     CheckClosed(objects[0], rt);
 
     for (int op = 0; op < kMaxOps && !in.empty(); ++op) {
-        g_op = op;
+        fuzz::currentOp = op;
         CAsfWriter& w = objects[active];
         const int code = in.u8() % kOpCount;
         switch (code) {
         case kInit: {
             const int r = w.Init();
-            PROMISE(r == 0 || r == -1);
+            FUZZ_PROMISE(r == 0 || r == -1);
             if (r == 0)
-                PROMISE(w.profileManager && w.profile && w.writer && w.codecInfo);
+                FUZZ_PROMISE(w.profileManager && w.profile && w.writer && w.codecInfo);
             break;
         }
         case kAddVideo: {
@@ -433,45 +380,45 @@ void Run(Input& in)
             CAsfWriter before;
             before = w;
             const int r = w.AddVideo(width, height, num, den, kbps, quality, passes);
-            PROMISE(r == 0 || r == -1);
+            FUZZ_PROMISE(r == 0 || r == -1);
             if (r == 0) {
-                PROMISE(w.frameRateNum == num && w.frameRateDen == den && w.inPrePass == 0);
+                FUZZ_PROMISE(w.frameRateNum == num && w.frameRateDen == den && w.inPrePass == 0);
             } else {
-                PROMISE(w.frameRateNum == before.frameRateNum && w.frameRateDen == before.frameRateDen);
+                FUZZ_PROMISE(w.frameRateNum == before.frameRateNum && w.frameRateDen == before.frameRateDen);
             }
             break;
         }
         case kAddAudio: {
             const int rate = in.pick(kSampleRates), channels = in.pick(kChannels), kbps = in.pick(kAudioKbps);
             const int r = w.AddAudio(rate, channels, kbps);
-            PROMISE(r == 1 || r == -1, std::to_string(r));
+            FUZZ_PROMISE(r == 1 || r == -1, std::to_string(r));
             break;
         }
         case kOpenFile: {
             std::string storage;
             const char* path = PathFor(in, storage);
             const int r = w.OpenFile(path);
-            PROMISE(r == 0 || r == -1);
+            FUZZ_PROMISE(r == 0 || r == -1);
             if (r == 0)
-                PROMISE(w.videoTime == 0 && w.audioTime == 0);
+                FUZZ_PROMISE(w.videoTime == 0 && w.audioTime == 0);
             break;
         }
         case kStartPrePass: {
             CAsfWriter before;
             before = w;
             const int r = w.StartPrePass();
-            PROMISE(r == 0 || r == -1);
-            PROMISE(w.videoTime == before.videoTime && w.audioTime == before.audioTime);
+            FUZZ_PROMISE(r == 0 || r == -1);
+            FUZZ_PROMISE(w.videoTime == before.videoTime && w.audioTime == before.audioTime);
             if (r == 0)
-                PROMISE(w.inPrePass && w.preprocessor != nullptr);
+                FUZZ_PROMISE(w.inPrePass && w.preprocessor != nullptr);
             else
-                PROMISE(w.inPrePass == before.inPrePass);
+                FUZZ_PROMISE(w.inPrePass == before.inPrePass);
             break;
         }
         case kEndPrePass: {
             const long long audio = w.audioTime;
-            PROMISE(w.EndPrePass() == 0);
-            PROMISE(w.preprocessor == nullptr && w.inPrePass == 0 && w.videoTime == 0 && w.audioTime == audio);
+            FUZZ_PROMISE(w.EndPrePass() == 0);
+            FUZZ_PROMISE(w.preprocessor == nullptr && w.inPrePass == 0 && w.videoTime == 0 && w.audioTime == audio);
             break;
         }
         case kWriteVideo: WriteOne(w, rt, in, 0); break;
@@ -479,7 +426,7 @@ void Run(Input& in)
         case kWriteOther: WriteOne(w, rt, in, in.pick(kKinds)); break;
         case kCloseFile: {
             const int r = w.CloseFile();
-            PROMISE(r == 0 || r == -1);
+            FUZZ_PROMISE(r == 0 || r == -1);
             break;
         }
         case kClose:
@@ -489,7 +436,7 @@ void Run(Input& in)
         case kHandOver: {
             CAsfWriter& other = objects[1 - active];
             other = w;
-            PROMISE(other.writer == w.writer && other.profile == w.profile && other.videoTime == w.videoTime &&
+            FUZZ_PROMISE(other.writer == w.writer && other.profile == w.profile && other.videoTime == w.videoTime &&
                     other.audioInput == w.audioInput && other.inPrePass == w.inPrePass);
             w = CAsfWriter();
             active = 1 - active;
@@ -500,7 +447,7 @@ void Run(Input& in)
             before = w;
             const CAsfWriter& same = w;
             w = same;
-            PROMISE(w.writer == before.writer && w.videoTime == before.videoTime &&
+            FUZZ_PROMISE(w.writer == before.writer && w.videoTime == before.videoTime &&
                     w.preprocessor == before.preprocessor);
             break;
         }
@@ -511,7 +458,7 @@ void Run(Input& in)
         CheckRuntime(rt);
     }
 
-    g_op = kMaxOps;
+    fuzz::currentOp = kMaxOps;
     objects[active].Close();
     CheckClosed(objects[0], rt);
     CheckClosed(objects[1], rt);
