@@ -20,6 +20,7 @@
 #include <string>
 
 #include "codec/media_encoder.h"
+#include "video_encoder/inter_sequence.h"
 #include "video_encoder/intra_picture.h"
 #include "video_encoder/vc1_frame.h"
 #include "video_encoder/vc1_syntax.h"
@@ -44,6 +45,8 @@ struct Wmv9EncoderOptions {
     bool loopFilter = false;
     // Symbol trace target ("-" = standard error); empty = ASFW_VC1_TRACE.
     std::string traceTarget;
+    // Every picture an I picture (tests of the intra coder, intra-only use).
+    bool intraOnly = false;
 };
 
 namespace vc1 {
@@ -69,6 +72,14 @@ public:
     const vc1::IntraPictureInfo& lastPictureInfo() const { return lastInfo_; }
     const vc1::PictureQuant& lastQuant() const { return lastQuant_; }
     std::int64_t picturesCoded() const { return pictures_; }
+    // P pictures: key-frame decisions, reference, statistics.
+    const vc1::InterSequence& inter() const { return inter_; }
+    bool lastPictureWasKey() const { return lastKey_; }
+
+    // Changes the per-picture options (quantiser, coding sets, ACPRED,
+    // tuning) for the following pictures; the sequence-level ones
+    // (quantizer mode, FASTUVMC, loop filter) stay as created.
+    void setPictureOptions(const Wmv9EncoderOptions& options);
 
 private:
     int nextPqindex() const;
@@ -84,6 +95,8 @@ private:
     std::string trace_;
     std::string error_;
     std::int64_t pictures_ = 0;
+    vc1::InterSequence inter_;
+    bool lastKey_ = true;
     double targetBits_ = 0;
     int ratePqindex_ = 6;
 };

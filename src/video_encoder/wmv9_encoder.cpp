@@ -34,7 +34,7 @@ std::size_t frameBytes(const VideoSettings& s)
 }  // namespace
 
 Wmv9Encoder::Wmv9Encoder(const VideoSettings& settings, const Wmv9EncoderOptions& options)
-    : settings_(settings), options_(options), sequence_(vc1::sequenceHeaderFor(settings, options))
+    : settings_(settings), options_(options), sequence_(vc1::sequenceHeaderFor(settings, options)), inter_(settings)
 {
     source_.allocate(settings.width, settings.height);
     recon_.allocate(settings.width, settings.height);
@@ -97,13 +97,19 @@ bool Wmv9Encoder::encode(const std::uint8_t* data, std::size_t size, std::int64_
     pic.frameCount = static_cast<int>(pictures_ & 3);
 
     MediaObject object;
-    if (!trace_.empty()) {
+    // P picture unless a key frame is due; a scene cut falls back to I.
+    const bool key = options_.intraOnly || inter_.keyDue(time) || !inter_.encodeP(sequence_, source_, pic.quant, recon_, object.data);
+    if (!key) {
+        // (the P picture is in object.data, its reconstruction in recon_)
+    } else if (!trace_.empty()) {
         vc1::TracingWriter tw;
         object.data = vc1::encodeIntraPicture(sequence_, source_, pic, recon_, &lastInfo_, &tw);
         vc1::emitTrace(trace_, "picture " + std::to_string(pictures_) + " I\n" + tw.format());
     } else {
         object.data = vc1::encodeIntraPicture(sequence_, source_, pic, recon_, &lastInfo_, nullptr);
     }
+    inter_.pictureDone(recon_, key, time);
+    lastKey_ = key;
     recon_.luma.extendFrom(settings_.width, settings_.height);
     recon_.cb.extendFrom(settings_.width / 2, settings_.height / 2);
     recon_.cr.extendFrom(settings_.width / 2, settings_.height / 2);
@@ -112,7 +118,7 @@ bool Wmv9Encoder::encode(const std::uint8_t* data, std::size_t size, std::int64_
 
     object.presentationTime = time;
     object.duration = settings_.frameDuration;
-    object.keyFrame = true;
+    object.keyFrame = key;
     out.push_back(std::move(object));
     ++pictures_;
     return true;
