@@ -28,7 +28,28 @@ void hadamard8(int* v, int step)
             }
 }
 
+unsigned ssdBlock(const std::uint8_t* a, int aStride, const std::uint8_t* b, int bStride, int w, int h)
+{
+    unsigned sum = 0;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const int d = a[y * aStride + x] - b[y * bStride + x];
+            sum += static_cast<unsigned>(d * d);
+        }
+    return sum;
+}
+
 }  // namespace
+
+unsigned ssd16x16Ref(const std::uint8_t* a, int aStride, const std::uint8_t* b, int bStride)
+{
+    return ssdBlock(a, aStride, b, bStride, 16, 16);
+}
+
+unsigned ssd8x8Ref(const std::uint8_t* a, int aStride, const std::uint8_t* b, int bStride)
+{
+    return ssdBlock(a, aStride, b, bStride, 8, 8);
+}
 
 unsigned sad16x16Ref(const std::uint8_t* a, int aStride, const std::uint8_t* b, int bStride)
 {

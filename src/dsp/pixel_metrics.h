@@ -21,6 +21,12 @@ unsigned sad8x8(const std::uint8_t* a, int aStride, const std::uint8_t* b, int b
 unsigned satd8x8(const std::uint8_t* a, int aStride, const std::uint8_t* b, int bStride);
 unsigned satd16x16(const std::uint8_t* a, int aStride, const std::uint8_t* b, int bStride);
 
+// Sums of squared differences (reconstruction error).
+unsigned ssd16x16Ref(const std::uint8_t* a, int aStride, const std::uint8_t* b, int bStride);
+unsigned ssd8x8Ref(const std::uint8_t* a, int aStride, const std::uint8_t* b, int bStride);
+unsigned ssd16x16(const std::uint8_t* a, int aStride, const std::uint8_t* b, int bStride);
+unsigned ssd8x8(const std::uint8_t* a, int aStride, const std::uint8_t* b, int bStride);
+
 // Name of the implementation the dispatching versions use ("sse2", "c").
 const char* pixelMetricsImplementation();
 

@@ -108,6 +108,37 @@ unsigned satd16x16(const std::uint8_t* a, int aStride, const std::uint8_t* b, in
            satd8x8(a + 8 * aStride + 8, aStride, b + 8 * bStride + 8, bStride);
 }
 
+namespace {
+
+// Squared differences of 16 byte pairs, summed into 4 x int32.
+inline __m128i ssd16(__m128i x, __m128i z)
+{
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i dl = _mm_sub_epi16(_mm_unpacklo_epi8(x, zero), _mm_unpacklo_epi8(z, zero));
+    const __m128i dh = _mm_sub_epi16(_mm_unpackhi_epi8(x, zero), _mm_unpackhi_epi8(z, zero));
+    return _mm_add_epi32(_mm_madd_epi16(dl, dl), _mm_madd_epi16(dh, dh));
+}
+
+}  // namespace
+
+unsigned ssd16x16(const std::uint8_t* a, int aStride, const std::uint8_t* b, int bStride)
+{
+    __m128i acc = _mm_setzero_si128();
+    for (int y = 0; y < 16; ++y)
+        acc = _mm_add_epi32(acc, ssd16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + y * aStride)),
+                                       _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + y * bStride))));
+    return horizontalSum32(acc);
+}
+
+unsigned ssd8x8(const std::uint8_t* a, int aStride, const std::uint8_t* b, int bStride)
+{
+    __m128i acc = _mm_setzero_si128();
+    for (int y = 0; y < 8; y += 2)
+        acc = _mm_add_epi32(acc, ssd16(_mm_unpacklo_epi64(load8(a + y * aStride), load8(a + (y + 1) * aStride)),
+                                       _mm_unpacklo_epi64(load8(b + y * bStride), load8(b + (y + 1) * bStride))));
+    return horizontalSum32(acc);
+}
+
 const char* pixelMetricsImplementation() { return "sse2"; }
 
 #else
@@ -127,6 +158,14 @@ unsigned satd8x8(const std::uint8_t* a, int aStride, const std::uint8_t* b, int 
 unsigned satd16x16(const std::uint8_t* a, int aStride, const std::uint8_t* b, int bStride)
 {
     return satd16x16Ref(a, aStride, b, bStride);
+}
+unsigned ssd16x16(const std::uint8_t* a, int aStride, const std::uint8_t* b, int bStride)
+{
+    return ssd16x16Ref(a, aStride, b, bStride);
+}
+unsigned ssd8x8(const std::uint8_t* a, int aStride, const std::uint8_t* b, int bStride)
+{
+    return ssd8x8Ref(a, aStride, b, bStride);
 }
 const char* pixelMetricsImplementation() { return "c"; }
 

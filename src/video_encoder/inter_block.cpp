@@ -3,20 +3,87 @@
 
 #include "dsp/vc1_transform.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace asfw::vc1 {
+
+namespace {
+
+// The matched forward transform (coefficients whose exact inverse is the
+// input), computed with the even/odd symmetry of the basis: even basis
+// rows act on x[i] + x[7-i], odd rows on x[i] - x[7-i].
+void forward8(const int* x, std::ptrdiff_t step, int* out, std::ptrdiff_t outStep)
+{
+    int s[4], d[4];
+    for (int i = 0; i < 4; ++i) {
+        s[i] = x[i * step] + x[(7 - i) * step];
+        d[i] = x[i * step] - x[(7 - i) * step];
+    }
+    out[0] = 12 * (s[0] + s[1] + s[2] + s[3]);
+    out[4 * outStep] = 12 * (s[0] - s[1] - s[2] + s[3]);
+    out[2 * outStep] = 16 * (s[0] - s[3]) + 6 * (s[1] - s[2]);
+    out[6 * outStep] = 6 * (s[0] - s[3]) - 16 * (s[1] - s[2]);
+    out[1 * outStep] = 16 * d[0] + 15 * d[1] + 9 * d[2] + 4 * d[3];
+    out[3 * outStep] = 15 * d[0] - 4 * d[1] - 16 * d[2] - 9 * d[3];
+    out[5 * outStep] = 9 * d[0] - 16 * d[1] + 4 * d[2] + 15 * d[3];
+    out[7 * outStep] = 4 * d[0] - 9 * d[1] + 15 * d[2] - 16 * d[3];
+}
+
+struct ForwardScale {
+    float s[64];
+    ForwardScale()
+    {
+        static const float norm[8] = {1152, 1156, 1168, 1156, 1152, 1156, 1168, 1156};
+        for (int v = 0; v < 8; ++v)
+            for (int u = 0; u < 8; ++u) s[v * 8 + u] = 1024.0f / (norm[v] * norm[u]);
+    }
+};
+const ForwardScale kForwardScale;
+
+void forwardTransform(const std::int16_t residual[64], float coef[64])
+{
+    int in[64], rows[64], out[64];
+    for (int i = 0; i < 64; ++i) in[i] = residual[i];
+    for (int y = 0; y < 8; ++y) forward8(in + y * 8, 1, rows + y * 8, 1);  // horizontal
+    for (int u = 0; u < 8; ++u) forward8(rows + u, 8, out + u, 8);        // vertical
+    for (int i = 0; i < 64; ++i) coef[i] = static_cast<float>(out[i]) * kForwardScale.s[i];
+}
+
+}  // namespace
 
 bool quantizeInterResidual(const std::uint8_t* src, std::ptrdiff_t srcStride, const std::uint8_t* pred,
                            std::ptrdiff_t predStride, const PictureQuant& q, float rounding, InterBlock& out)
 {
     std::int16_t residual[64];
+    int sad = 0;
     for (int y = 0; y < 8; ++y)
-        for (int x = 0; x < 8; ++x)
-            residual[y * 8 + x] = static_cast<std::int16_t>(src[y * srcStride + x] - pred[y * predStride + x]);
+        for (int x = 0; x < 8; ++x) {
+            const int d = src[y * srcStride + x] - pred[y * predStride + x];
+            residual[y * 8 + x] = static_cast<std::int16_t>(d);
+            sad += d < 0 ? -d : d;
+        }
+    // No coefficient of the matched forward transform exceeds 0.1976 times
+    // the residual's SAD (largest basis products over the basis norms), so
+    // below this bound every level is zero and the transform is skipped.
+    const QuantStep s = q.step();
+    const float zeroBelow = (1.0f - rounding) * static_cast<float>(s.acStep()) + (s.uniform ? 0.0f : static_cast<float>(s.pquant));
+    if (static_cast<float>(sad) * 0.1976f < zeroBelow) {
+        std::fill(out.levels, out.levels + 64, std::int16_t{0});
+        out.eventCount = 0;
+        return false;
+    }
     float coef[64];
-    forwardTransform8x8(residual, 8, coef);
-    quantizeInterBlock(coef, q, rounding, out.levels);
+    forwardTransform(residual, coef);
+    const float inv = 1.0f / static_cast<float>(s.acStep());
+    const float offset = s.uniform ? 0.0f : static_cast<float>(s.pquant);
+    const int maxLevel = maxAcLevel(q.pquant);
+    for (int i = 0; i < 64; ++i) {
+        const float mag = std::fabs(coef[i]) - offset;
+        int level = mag > 0.0f ? static_cast<int>(mag * inv + rounding) : 0;
+        if (level > maxLevel) level = maxLevel;
+        out.levels[i] = static_cast<std::int16_t>(coef[i] < 0.0f ? -level : level);
+    }
     out.eventCount = collectAcEvents(out.levels, kZigzag8x8[kScanInter], 0, out.events);
     return out.eventCount > 0;
 }

@@ -39,30 +39,25 @@ struct MbRecord {
 constexpr float kInterRounding = 0.20f;
 constexpr float kIntraRounding = 0.33f;
 
-// Sum of squared differences of an 8-bit block.
-std::uint64_t sse(const std::uint8_t* a, std::ptrdiff_t as, const std::uint8_t* b, std::ptrdiff_t bs, int w, int h)
+// Sum of squared differences of a macroblock (luma 16x16, two chroma 8x8).
+std::uint64_t mbSse(const std::uint8_t* sy, std::ptrdiff_t ys, const std::uint8_t* su, const std::uint8_t* sv,
+                    std::ptrdiff_t cs, const std::uint8_t* ry, const std::uint8_t* ru, const std::uint8_t* rv)
 {
-    std::uint64_t s = 0;
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            const int d = a[y * as + x] - b[y * bs + x];
-            s += static_cast<std::uint64_t>(d * d);
-        }
-    return s;
+    return static_cast<std::uint64_t>(ssd16x16(sy, static_cast<int>(ys), ry, 16)) +
+           ssd8x8(su, static_cast<int>(cs), ru, 8) + ssd8x8(sv, static_cast<int>(cs), rv, 8);
 }
 
-// Activity of a 16x16 block: SAD against each 8x8 block's mean.
+// Activity of a 16x16 block: SAD of each 8x8 block against its mean.
 unsigned intraActivity16(const std::uint8_t* p, std::ptrdiff_t stride)
 {
+    alignas(16) static const std::uint8_t zero[64] = {};
     unsigned total = 0;
     for (int b = 0; b < 4; ++b) {
         const std::uint8_t* q = p + (b >> 1) * 8 * stride + (b & 1) * 8;
-        int sum = 0;
-        for (int y = 0; y < 8; ++y)
-            for (int x = 0; x < 8; ++x) sum += q[y * stride + x];
-        const int mean = (sum + 32) >> 6;
-        for (int y = 0; y < 8; ++y)
-            for (int x = 0; x < 8; ++x) total += static_cast<unsigned>(std::abs(q[y * stride + x] - mean));
+        const unsigned mean = (sad8x8(q, static_cast<int>(stride), zero, 8) + 32) >> 6;
+        alignas(16) std::uint8_t flat[64];
+        std::memset(flat, static_cast<int>(mean), sizeof flat);
+        total += sad8x8(q, static_cast<int>(stride), flat, 8);
     }
     return total;
 }
@@ -277,8 +272,7 @@ std::vector<std::uint8_t> PPictureCoder::encode(const Frame& src, const Frame& r
                 }
             }
             const Vc1MvDataCode interCode = vc1MvDataCode(mv.x - usedPred.x, mv.y - usedPred.y, cbp != 0, false);
-            const std::uint64_t interSse = sse(sy, ys, recY, 16, 16, 16) + sse(su, cs, recCb, 8, 8, 8) +
-                                           sse(sv, cs, recCr, 8, 8, 8);
+            const std::uint64_t interSse = mbSse(sy, ys, su, sv, cs, recY, recCb, recCr);
             int interBits = acBits + (pred.hybrid ? 1 : 0);
             if (interCode.symbol >= 0) interBits += interCode.bits(lastMvTable_);
             if (cbp != 0) interBits += kVc1CbpcyPVlc[0][cbp].length;
@@ -295,7 +289,7 @@ std::vector<std::uint8_t> PPictureCoder::encode(const Frame& src, const Frame& r
                 auto evalSkip = [&](Vc1Mv m) {
                     vc1PredictLuma(view, mc, mbX, mbY, m.x, m.y, skipY, 16);
                     vc1PredictChroma(view, mc, mbX, mbY, m.x, m.y, skipCb, skipCr, 8);
-                    return sse(sy, ys, skipY, 16, 16, 16) + sse(su, cs, skipCb, 8, 8, 8) + sse(sv, cs, skipCr, 8, 8, 8);
+                    return mbSse(sy, ys, su, sv, cs, skipY, skipCb, skipCr);
                 };
                 skipSse = evalSkip(skipMv);
                 if (pred.hybrid && level >= 2) {
@@ -342,8 +336,7 @@ std::vector<std::uint8_t> PPictureCoder::encode(const Frame& src, const Frame& r
                     if (pb[b].eventCount > 0) intraCbp |= 1 << (5 - b);
                     bits += 4 + eventBits(b < 4 ? estIntra : estInter, pb[b].events, pb[b].eventCount, estEsc3);
                 }
-                const std::uint64_t intraSse =
-                    sse(sy, ys, iy, 16, 16, 16) + sse(su, cs, icb, 8, 8, 8) + sse(sv, cs, icr, 8, 8, 8);
+                const std::uint64_t intraSse = mbSse(sy, ys, su, sv, cs, iy, icb, icr);
                 const double jIntra = static_cast<double>(intraSse) + lambdaSse * bits;
                 const double jInter = static_cast<double>(interSse) + lambdaSse * interBits;
                 const double jSkip = static_cast<double>(skipSse) + lambdaSse;

@@ -216,7 +216,12 @@ TEST(Vc1InterKernels, DistortionMeasures)
         ASSERT_EQ(sad8x8(pa, kStride, pb, kStride), sad8x8Ref(pa, kStride, pb, kStride));
         ASSERT_EQ(satd8x8(pa, kStride, pb, kStride), satd8x8Ref(pa, kStride, pb, kStride));
         ASSERT_EQ(satd16x16(pa, kStride, pb, kStride), satd16x16Ref(pa, kStride, pb, kStride));
+        ASSERT_EQ(ssd16x16(pa, kStride, pb, kStride), ssd16x16Ref(pa, kStride, pb, kStride));
+        ASSERT_EQ(ssd8x8(pa, kStride, pb, kStride), ssd8x8Ref(pa, kStride, pb, kStride));
     }
+    EXPECT_EQ(ssd16x16Ref(std::vector<std::uint8_t>(kStride * 16, 255).data(), kStride,
+                          std::vector<std::uint8_t>(kStride * 16, 0).data(), kStride),
+              256u * 255u * 255u);
     // Known values: all-255 against all-0.
     std::vector<std::uint8_t> w(kStride * 16, 255), z(kStride * 16, 0);
     EXPECT_EQ(sad16x16Ref(w.data(), kStride, z.data(), kStride), 256u * 255u);
