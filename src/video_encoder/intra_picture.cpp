@@ -70,6 +70,11 @@ private:
     {
         float coef[64];
         const int maxDc = maxDcDiff(q_.pquant);
+        // Refinement prices levels with the sets index 0 names (the usual choice).
+        const int lumaSet = acCodingSet(opt_.lumaSetIndex >= 0 ? opt_.lumaSetIndex : 0, q_.pqindex, true);
+        const int chromaSet = acCodingSet(opt_.chromaSetIndex >= 0 ? opt_.chromaSetIndex : 0, q_.pqindex, false);
+        const float pixelStep = static_cast<float>(q_.step().acStep()) * 1.13f;
+        const float lambda = opt_.tuning.intraLambda * pixelStep * pixelStep;
         for (int p = 0; p < kPlanes; ++p) {
             const Plane& sp = src_.plane(p);
             Plane& rp = rec_.plane(p);
@@ -80,6 +85,9 @@ private:
                     b.dc = std::min(quantizeIntraDc(coef[0], q_), maxDc);
                     b.levels[0] = 0;
                     quantizeAc(coef, q_, opt_.tuning.intraRounding, b.levels);
+                    if (lambda > 0.0f)
+                        rdoRefineLevels(coef, q_, AcSetInfo::get(p == 0 ? lumaSet : chromaSet),
+                                        kZigzag8x8[kScanIntraNormal], 1, lambda, b.levels);
                     reconstructIntraBlock(b.levels, b.dc, q_, rp.at(bx * 8, by * 8), rp.stride);
                 }
             }

@@ -33,8 +33,9 @@ struct Wmv9EncoderOptions {
     // stream's bit rate (fixed PQINDEX 6 when the bit rate is 0).
     int pqindex = 0;
     bool halfQp = false;
-    // Explicit mode only: -1 = uniform up to PQINDEX 8 and non-uniform above,
-    // 0 = always non-uniform, 1 = always uniform.
+    // Explicit mode only: -1 = the encoder's choice (uniform: with the
+    // rate-distortion refinement it beat the non-uniform quantiser at equal
+    // rate), 0 = always non-uniform, 1 = always uniform.
     int uniform = -1;
     int lumaSetIndex = -1;    // TRANSACFRM2, -1 = choose per picture
     int chromaSetIndex = -1;  // TRANSACFRM

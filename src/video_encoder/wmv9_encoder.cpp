@@ -86,7 +86,7 @@ bool Wmv9Encoder::encode(const std::uint8_t* data, std::size_t size, std::int64_
     source_.loadI420(data);
 
     const int pqindex = nextPqindex();
-    const bool uniform = options_.uniform < 0 ? pqindex <= 8 : options_.uniform != 0;
+    const bool uniform = options_.uniform != 0;
     vc1::IntraPictureOptions pic;
     pic.quant = vc1::makePictureQuant(sequence_.quantizer, pqindex, options_.halfQp, uniform);
     pic.lumaSetIndex = options_.lumaSetIndex;
