@@ -1,6 +1,10 @@
 #include "muxer_fixtures.h"
 
 #include <algorithm>
+#include <map>
+
+#include "support/asf_reader.h"
+#include "support/test_support.h"
 
 namespace asfw::test {
 namespace {
@@ -134,6 +138,63 @@ std::vector<Delivery> interleave(const std::vector<std::pair<std::uint16_t, std:
         const auto b = static_cast<std::size_t>(best);
         out.push_back({streams[b].first, streams[b].second[at[b]++]});
     }
+    return out;
+}
+
+RemuxSource realStreams(const std::string& work, bool video, bool audio, double seconds, int gop)
+{
+    RemuxSource out;
+    const std::string source = work + "/source.asf";
+    std::string command = "ffmpeg -nostdin -v error -y";
+    if (video) command += " -f lavfi -i testsrc=size=320x240:rate=25";
+    if (audio) command += " -f lavfi -i sine=frequency=440:sample_rate=44100";
+    command += " -t " + std::to_string(seconds);
+    if (video) command += " -c:v wmv2 -b:v 400k -g " + std::to_string(gop);
+    if (audio) command += " -c:a wmav2 -b:a 64k -ac 2";
+    command += " -f asf " + shellQuote(source);
+    const CommandResult encoded = runCommand(command);
+    if (encoded.exitCode != 0) {
+        out.error = "ffmpeg failed: " + encoded.errors;
+        return out;
+    }
+    asfread::AsfReader file;
+    std::vector<asfread::MediaObjectRead> objects;
+    if (!file.open(source) || !file.readMediaObjects(objects)) {
+        out.error = "cannot read " + source + ": " + file.error();
+        return out;
+    }
+    const std::int64_t preroll = static_cast<std::int64_t>(file.fileProperties().prerollMs);
+    std::uint16_t number = 1;
+    std::map<std::uint16_t, std::uint16_t> renumber;
+    for (const auto& s : file.streams()) {
+        asf::StreamDescription d = s.audio ? audioStream(number, s.wave.blockAlign, s.wave.avgBytesPerSec * 8)
+                                           : videoStream(number, s.encodedWidth, s.encodedHeight, 400000);
+        if (s.audio) {
+            d.format = s.typeSpecific;
+        } else {
+            d.format.assign(s.typeSpecific.begin() + 11, s.typeSpecific.end());
+            d.fourCC = s.bitmap.compression;
+        }
+        renumber[s.number] = number++;
+        out.streams.push_back(d);
+    }
+    std::map<std::uint16_t, std::vector<MediaObject>> perStream;
+    for (const auto& o : objects) {
+        if (!o.complete) continue;
+        MediaObject m;
+        m.data = o.data;
+        m.keyFrame = o.keyFrame;
+        m.presentationTime = (static_cast<std::int64_t>(o.presentationTimeMs) - preroll) * 10000;
+        perStream[renumber[o.stream]].push_back(std::move(m));
+    }
+    std::vector<std::pair<std::uint16_t, std::vector<MediaObject>>> lists;
+    for (auto& [stream, list] : perStream) {
+        for (std::size_t i = 0; i < list.size(); ++i)
+            list[i].duration = i + 1 < list.size() ? list[i + 1].presentationTime - list[i].presentationTime
+                                                   : (i > 0 ? list[i].presentationTime - list[i - 1].presentationTime : 0);
+        lists.emplace_back(stream, list);
+    }
+    out.deliveries = interleave(lists);
     return out;
 }
 

@@ -39,6 +39,18 @@ std::vector<Delivery> interleave(const std::vector<std::pair<std::uint16_t, std:
 bool muxFile(const std::string& path, const std::vector<asf::StreamDescription>& streams,
              const std::vector<Delivery>& deliveries, asf::MuxerOptions options = {}, std::string* error = nullptr);
 
+// Real, decodable streams for the tool checks: encodes `seconds` of a test
+// picture (FFmpeg's wmv2, key frame every `gop` frames) and/or a tone
+// (wmav2) with ffmpeg into `work`/source.asf, reads it back with the test
+// reader and returns its streams and media objects (times without the
+// source's preroll), ready to be written again by our muxer.
+struct RemuxSource {
+    std::vector<asf::StreamDescription> streams;
+    std::vector<Delivery> deliveries;
+    std::string error;
+};
+RemuxSource realStreams(const std::string& work, bool video, bool audio, double seconds = 4, int gop = 25);
+
 // A sink in memory. With failAtCall > 0, that call (counting write,
 // writeAt and flush together, from 1) and every later one fail, as a full
 // disk would.

@@ -401,12 +401,11 @@ TEST(AsfMuxer, StreamFarAheadSpillsToDiskWithinTheMemoryWindow)
 {
     TempDir dir;
     const std::string path = dir.file("ahead.wmv");
-    const std::string spill = dir.file("ahead.spill");
+    const std::string spill = path + ".spill";  // the default: beside the output
     auto video = syntheticVideo(1500, 400000, 25, 16000);  // 60 s, ~24 MB
     auto audio = syntheticAudio(1300);
     asf::MuxerOptions options;
     options.memoryWindowBytes = 2u << 20;
-    options.spillPath = spill;
     options.creationTime = 1;
     std::string error;
     auto sink = asf::createFileSink(path, &error);
@@ -445,7 +444,6 @@ TEST(AsfMuxer, StreamFarAheadSpillsToDiskWithinTheMemoryWindow)
 
     // Same packets as with everything in memory.
     options.memoryWindowBytes = std::size_t{1} << 30;
-    options.spillPath.clear();
     const auto reference = muxToMemory({videoStream(1), audioStream(2)}, interleave({{1, video}, {2, audio}}), options);
     ASSERT_TRUE(reference.ok);
     const auto written = readFileBytes(path);
@@ -453,6 +451,37 @@ TEST(AsfMuxer, StreamFarAheadSpillsToDiskWithinTheMemoryWindow)
     const auto dataStart = static_cast<std::ptrdiff_t>(file.firstPacketOffset());
     const auto dataEnd = dataStart + static_cast<std::ptrdiff_t>(file.dataPacketCount() * file.packetSize());
     EXPECT_TRUE(std::equal(written.begin() + dataStart, written.begin() + dataEnd, reference.bytes->begin() + dataStart));
+}
+
+TEST(AsfMuxer, SpillFileIsRemovedWhenTheMuxerIsAbandoned)
+{
+    TempDir dir;
+    const std::string spill = dir.file("chosen.tmp");
+    asf::MuxerOptions options;
+    options.memoryWindowBytes = 100000;
+    options.spillPath = spill;
+    {
+        asf::Muxer muxer(std::make_unique<MemorySink>(std::make_shared<std::vector<std::uint8_t>>()), options);
+        ASSERT_TRUE(muxer.addStream(videoStream(1)) && muxer.addStream(audioStream(2)) && muxer.begin());
+        for (const auto& o : syntheticVideo(100)) ASSERT_TRUE(muxer.write(1, o));
+        EXPECT_TRUE(std::filesystem::exists(spill));
+    }
+    EXPECT_FALSE(std::filesystem::exists(spill));
+}
+
+TEST(AsfMuxer, SpillFailureIsReported)
+{
+    asf::MuxerOptions options;
+    options.memoryWindowBytes = 100000;
+    options.spillPath = "/nonexistent-dir/spill.tmp";
+    asf::Muxer muxer(std::make_unique<MemorySink>(std::make_shared<std::vector<std::uint8_t>>()), options);
+    ASSERT_TRUE(muxer.addStream(videoStream(1)) && muxer.addStream(audioStream(2)) && muxer.begin());
+    bool ok = true;
+    for (const auto& o : syntheticVideo(100))
+        if (ok) ok = muxer.write(1, o);
+    EXPECT_FALSE(ok);
+    EXPECT_NE(muxer.error().find("temporary file"), std::string::npos) << muxer.error();
+    EXPECT_FALSE(muxer.finish());
 }
 
 TEST(AsfMuxer, EndedStreamLetsTheOthersGoOut)

@@ -280,6 +280,7 @@ private:
 struct ValidateOptions {
     bool finished = true;       // a finished file: no broadcast flag, exact sizes and counts
     bool checkPackets = true;   // read every packet
+    bool requireIndex = true;   // a finished file has a Simple Index per video stream
 };
 
 // Every inconsistency found, each as one readable line; empty when the file

@@ -149,6 +149,9 @@ std::vector<std::string> validate(AsfReader& file, const ValidateOptions& option
     for (const auto& s : file.streams())
         if (s.video) videoStreams.push_back(s.number);
     const auto& simple = file.simpleIndexes();
+    if (options.requireIndex && options.finished && simple.size() < videoStreams.size())
+        problem("no Simple Index for each video stream (" + std::to_string(simple.size()) + " for " +
+                std::to_string(videoStreams.size()) + ")");
     if (fp.seekable()) {
         if (simple.size() < videoStreams.size())
             problem("seekable, but " + std::to_string(simple.size()) + " Simple Index objects for " +
