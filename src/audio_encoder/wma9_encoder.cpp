@@ -108,7 +108,7 @@ private:
     std::int64_t frameCount_ = -1;  // known at flush
     std::deque<std::pair<std::int64_t, std::vector<int>>> patterns_;
     int lastBlockIndex_ = 0;        // size index of the previous frame's last block
-    double detEnergy_[4] = {0, 0, 0, 0};
+    double detEnergy_[8] = {0, 0, 0, 0, 0, 0, 0, 0};
     float prevSample_[2] = {0, 0};
     std::int64_t detectedUpTo_ = -1;
 
@@ -128,6 +128,10 @@ private:
     bool carryPrefix_ = false;
     int packetIndex_ = 0;
     std::int64_t packetsOut_ = 0;
+    double padTotal_ = 0;
+    double rounding_ = 0.4054;  // quantiser rounding offset (dead zone)
+    double shaping_ = 0.2;      // power applied to the masking curve
+    double frameBitsTotal_ = 0;
 
     // Scratch
     std::vector<float> frameIn_, coefs_[2], ms_[2];
@@ -152,6 +156,8 @@ Wma9Encoder::Wma9Encoder(const Wma9Format& format)
         mdct_[k] = std::make_unique<Mdct>(n);
         psy_[k] = std::make_unique<PsyModel>(p_.sampleRate, n, p_.bandWidths[k]);
     }
+    const double bitsPerSample = static_cast<double>(format.avgBytesPerSec) * 8.0 / (channels_ * static_cast<double>(p_.sampleRate));
+    shaping_ = std::min(0.4, std::max(0.05, 0.138 * bitsPerSample));
     headerBits_ = 8 + p_.byteOffsetBits + 3;
     payloadBits_ = format.blockAlign * 8 - headerBits_;
     frameBudget_ = static_cast<double>(format.avgBytesPerSec) * payloadBits_ * frameLen_ /
@@ -217,6 +223,7 @@ bool Wma9Encoder::flush(MediaObjects& out)
         pack(false, out);
     }
     pack(true, out);
+    if (std::getenv("WMA_DEBUG2")) std::fprintf(stderr, "frames bits %.0f padding %.0f budget %.0f\n", frameBitsTotal_, padTotal_, frameBudget_ * static_cast<double>(frameCount_));
     return true;
 }
 
@@ -253,12 +260,14 @@ void Wma9Encoder::decidePattern(std::int64_t f)
                     prev = x;
                 }
             }
-            const double hist = (detEnergy_[0] + detEnergy_[1] + detEnergy_[2] + detEnergy_[3]) / 4.0;
-            if (e > 12.0 * hist && e > 4.0e4 * seg) attack = true;
-            detEnergy_[0] = detEnergy_[1];
-            detEnergy_[1] = detEnergy_[2];
-            detEnergy_[2] = detEnergy_[3];
-            detEnergy_[3] = e;
+            // Attack: a segment far louder than the recent average (about
+            // 20 ms, so pitch pulses of voiced sound do not count).
+            double hist = 0;
+            for (double h : detEnergy_) hist += h;
+            hist /= 8.0;
+            if (e > 15.0 * hist && e > 4.0e4 * seg) attack = true;
+            for (int h = 0; h < 7; ++h) detEnergy_[h] = detEnergy_[h + 1];
+            detEnergy_[7] = e;
         }
         if (std::getenv("WMA_FORCE")) {
             const int fk = std::atoi(std::getenv("WMA_FORCE"));
@@ -304,6 +313,8 @@ void Wma9Encoder::encodeFrame(std::int64_t f)
     fr.index = f;
     lastBlockIndex_ = pat.back();
     produced_ += static_cast<double>(fr.bits);
+    frameBitsTotal_ += static_cast<double>(fr.bits);
+    if (std::getenv("WMA_DEBUG2")) std::fprintf(stderr, "frame %lld blocks %zu target %.0f min %.0f bits %llu res %.0f\n", (long long)f, pat.size(), target, minimum, (unsigned long long)fr.bits, reservoir);
     queue_.push_back(std::move(fr));
 }
 
@@ -391,6 +402,11 @@ void Wma9Encoder::codeFrame(std::int64_t f, double target, double minimum, BitWr
             const std::vector<float>& src = bd.ms ? ms_[c] : coefs_[c];
             bd.x[c].assign(src.begin(), src.begin() + n);
             bd.thr[c] = thrCh[c];
+            // Partial noise shaping: at rates where the mask cannot be met,
+            // following it fully starves the quieter bands; the exponent
+            // curve follows the mask raised to a rate-dependent power.
+            for (std::size_t b = 0; b < nb; ++b)
+                bd.thr[c][b] = static_cast<float>(std::pow(std::max(1.0f, thrCh[c][b]), shaping_));
             // Exponents: step size per band from the allowed noise.
             std::vector<double> er(nb);
             double emax = -1e9;
@@ -454,7 +470,7 @@ void Wma9Encoder::codeFrame(std::int64_t f, double target, double minimum, BitWr
                         for (int i = posb; i < posb + w && i < nCoded; ++i) {
                             const double v = bd.x[c][static_cast<std::size_t>(i)] * inv;
                             const double av = std::fabs(v);
-                            int qv = static_cast<int>(av + 0.4054);
+                            int qv = static_cast<int>(av + rounding_);
                             maxQ = std::max(maxQ, qv);
                             if (qv > 8191) qv = 8191;
                             if (qv) {
@@ -568,6 +584,7 @@ void Wma9Encoder::pack(bool flushing, MediaObjects& out)
             pad = static_cast<std::uint64_t>(std::max(0.0, std::min(room, reservoir - reservoirMax_)));
         }
         produced_ += static_cast<double>(pad);
+        padTotal_ += static_cast<double>(pad);
 
         // Lay out the packet.
         BitWriter body;
