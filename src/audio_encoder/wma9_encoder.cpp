@@ -213,9 +213,11 @@ bool Wma9Encoder::flush(MediaObjects& out)
     if (ended_) return true;
     ended_ = true;
     const std::int64_t n = frameLen_;
-    // The decoder drops the first two frames' output: ceil(L / n) more
-    // frames cover the input, within one frame of its length.
-    const std::int64_t frames = (totalIn_ + n - 1) / n + 2;
+    // The decoder drops the first two frames' output and at the end of the
+    // stream adds the last frame's overlap tail (one frame): ceil(L / n) + 1
+    // frames decode to within one frame of the input's length. The last
+    // frame ends in the shortest block so the tail is as short as it can be.
+    const std::int64_t frames = (totalIn_ + n - 1) / n + 1;
     frameCount_ = frames;
     while (nextFrame_ < frameCount_) {
         encodeFrame(nextFrame_);
@@ -241,8 +243,10 @@ void Wma9Encoder::decidePattern(std::int64_t f)
 {
     std::vector<int> pat;
     const int last = p_.blockSizes - 1;
-    (void)last;
-    {
+    if (frameCount_ >= 0 && f == frameCount_ - 1) {
+        for (int k = 1; k <= last; ++k) pat.push_back(k);
+        pat.push_back(last);
+    } else {
         // Transient detection over the frame's own span, on the first
         // difference, in segments of half a short block.
         const int shortLen = p_.blockLen(shortIndex_);
