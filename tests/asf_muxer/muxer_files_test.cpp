@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <ostream>
 
 #include "muxer_fixtures.h"
 #include "support/asf_checkers.h"
@@ -83,6 +84,11 @@ struct RealCase {
     bool video, audio;
     std::uint32_t packetSize;
 };
+
+void PrintTo(const RealCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class AsfMuxerRealStreams : public ::testing::TestWithParam<RealCase> {};
 
