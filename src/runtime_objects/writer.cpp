@@ -22,6 +22,9 @@ constexpr int kMaxDimension = 16384;
 constexpr DWORD kMaxSampleBytes = 1u << 29;
 constexpr std::size_t kMaxPathChars = 32767;
 constexpr DWORD kDefaultBufferWindowMs = 3000;
+// Latest sample time accepted: the file's 32-bit millisecond times, less
+// room for the preroll.
+constexpr QWORD kMaxSampleTime = 0xFFFF0000ull * 10000;
 
 // The result for a failed file operation, from the system's error number.
 HRESULT fileError(int error)
@@ -511,6 +514,7 @@ HRESULT Writer::writeSample(Input& in, std::int64_t time, INSSBuffer* sample)
     if (in.video) {
         if (!in.encoder->encode(data, size, time, objects))
             return fail(E_FAIL, "video encoder: " + in.encoder->lastError());
+        in.lastTime = time;
     } else {
         if (!in.haveStart) {
             in.haveStart = true;
@@ -530,12 +534,13 @@ HRESULT Writer::WriteSample(DWORD number, QWORD time, DWORD, INSSBuffer* sample)
     Input* in = input(number);
     if (in == nullptr) return fail(E_INVALIDARG, "no such input");
     if (sample == nullptr) return fail(E_POINTER, "no sample");
-    if (time > static_cast<QWORD>(std::numeric_limits<std::int64_t>::max() / 2))
-        return fail(E_INVALIDARG, "sample time out of range");
+    if (time > kMaxSampleTime) return fail(E_INVALIDARG, "sample time out of range");
     if (FAILED(failure_)) return failure_;
     if (in->inPass) return fail(NS_E_INVALID_REQUEST, "a pre-processing pass is running on this input");
     if ((in->needsPrepass && in->passesDone == 0) || in->passesDone < in->passesRequested)
         return fail(NS_E_INVALID_NUM_PASSES, "this stream needs its pre-processing pass first");
+    if (in->video && in->sampleWritten && static_cast<std::int64_t>(time) < in->lastTime)
+        return fail(E_INVALIDARG, "video samples must come in time order");
     try {
         return writeSample(*in, static_cast<std::int64_t>(time), sample);
     } catch (const std::bad_alloc&) {
@@ -642,8 +647,7 @@ HRESULT Writer::PreprocessSample(DWORD number, QWORD time, DWORD, INSSBuffer* sa
     if (in == nullptr) return fail(E_INVALIDARG, "no such input");
     if (sample == nullptr) return fail(E_POINTER, "no sample");
     if (!in->inPass) return fail(NS_E_INVALID_REQUEST, "no pre-processing pass is running");
-    if (time > static_cast<QWORD>(std::numeric_limits<std::int64_t>::max() / 2))
-        return fail(E_INVALIDARG, "sample time out of range");
+    if (time > kMaxSampleTime) return fail(E_INVALIDARG, "sample time out of range");
     try {
         const std::uint8_t* data = nullptr;
         std::size_t size = 0;

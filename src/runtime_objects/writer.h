@@ -79,6 +79,7 @@ private:
         // Writing.
         bool needsPrepass = false;
         bool sampleWritten = false;
+        std::int64_t lastTime = 0;  // of the last video sample written
         std::unique_ptr<MediaEncoder> encoder;
         std::unique_ptr<AudioConverter> converter;
         int outRate = 0;

@@ -368,7 +368,10 @@ TEST_F(WriterTest, WriteSampleChecksItsArguments)
     EXPECT_EQ(sendBytes(video, 400000, shortFrame), NS_E_INVALID_DATA);
     EXPECT_EQ(sendBytes(video, 400000, {}), NS_E_INVALID_DATA);
     EXPECT_EQ(sendBytes(video, 400000, frame()), S_OK);
-    EXPECT_EQ(fakes_.log->encodedVideo, (std::vector<std::int64_t>{0, 400000}));
+    EXPECT_EQ(sendBytes(video, 0, frame()), E_INVALIDARG) << "time going back";
+    EXPECT_EQ(sendBytes(video, QWORD{1} << 62, frame()), E_INVALIDARG) << "beyond the file's time range";
+    EXPECT_EQ(sendBytes(video, 800000, frame()), S_OK) << "refused samples do not stop the stream";
+    EXPECT_EQ(fakes_.log->encodedVideo, (std::vector<std::int64_t>{0, 400000, 800000}));
     // A sample's length may not exceed what was allocated.
     ComPtr<INSSBuffer> sample;
     ASSERT_EQ(writer_->AllocateSample(8, sample.put()), S_OK);
