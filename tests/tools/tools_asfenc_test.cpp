@@ -14,6 +14,21 @@ TEST(Asfenc, HelpGoesToStandardOutput)
     EXPECT_TRUE(r.errors.empty());
 }
 
+TEST(Asfenc, ShowsProgressOnlyOnATerminal)
+{
+    ASFW_REQUIRE_TOOL("script");  // util-linux: runs a command on a pseudo-terminal
+    TempDir dir;
+    write(dir.file("in.y4m"), y4m(64, 48, 30));
+    const CommandResult quiet = asfenc(dir, "-i in.y4m -o quiet.wmv");
+    ASSERT_EQ(quiet.exitCode, 0) << quiet.errors;
+    EXPECT_TRUE(quiet.errors.empty()) << quiet.errors;
+    const CommandResult tty = runCommand("cd " + shellQuote(dir.path()) + " && script -qec " +
+                                         shellQuote(shellQuote(kAsfenc) + " -i in.y4m -o tty.wmv") + " /dev/null");
+    ASSERT_EQ(tty.exitCode, 0) << tty.output;
+    EXPECT_NE(tty.output.find("\rframes "), std::string::npos) << tty.output;
+    EXPECT_NE(tty.output.find("tty.wmv: video 64x48 25 fps 30 frames"), std::string::npos) << tty.output;
+}
+
 TEST(Asfenc, UsageErrorsAndBadInputExitWith2AndWriteNothing)
 {
     TempDir dir;

@@ -137,9 +137,11 @@ public:
         shown_ = true;
         const double wall = std::chrono::duration<double>(now - start_).count();
         const std::int64_t size = fileSize(output_);
+        char rate[48] = "";
+        if (seconds > 0 && size > 0) std::snprintf(rate, sizeof rate, "  %.0f kbit/s", size * 8.0 / seconds / 1000.0);
         char line[160];
-        std::snprintf(line, sizeof line, "\rframes %lld  %.2f s  speed %.2fx  %.0f kbit/s   ", frames, seconds,
-                      wall > 0 ? seconds / wall : 0.0, seconds > 0 && size > 0 ? size * 8.0 / seconds / 1000.0 : 0.0);
+        std::snprintf(line, sizeof line, "\rframes %lld  %.2f s  speed %.2fx%s   ", frames, seconds,
+                      wall > 0 ? seconds / wall : 0.0, rate);
         std::fputs(line, stderr);
         std::fflush(stderr);
     }
