@@ -88,6 +88,24 @@ bool quantizeInterResidual(const std::uint8_t* src, std::ptrdiff_t srcStride, co
     return out.eventCount > 0;
 }
 
+int interDecimationScore(const InterBlock& b)
+{
+    static const int kRunScore[16] = {3, 2, 2, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    int score = 0;
+    for (int i = 0; i < b.eventCount; ++i) {
+        const int level = b.events[i].level;
+        if (level > 1 || level < -1) return 1000;
+        score += kRunScore[b.events[i].run < 16 ? b.events[i].run : 15];
+    }
+    return score;
+}
+
+void clearInterBlock(InterBlock& b)
+{
+    std::fill(b.levels, b.levels + 64, std::int16_t{0});
+    b.eventCount = 0;
+}
+
 void addDcOnly8x8(int dequantizedDc, std::uint8_t* dst, std::ptrdiff_t stride)
 {
     int dc = (3 * dequantizedDc + 1) >> 1;

@@ -26,6 +26,13 @@ struct InterBlock {
 bool quantizeInterResidual(const std::uint8_t* src, std::ptrdiff_t srcStride, const std::uint8_t* pred,
                            std::ptrdiff_t predStride, const PictureQuant& q, float rounding, InterBlock& out);
 
+// How much a block of isolated +-1 levels is worth keeping: each level
+// scores by the zero run before it (short runs score more); any larger
+// level makes the block worth keeping whatever the score (returns 1000).
+int interDecimationScore(const InterBlock& b);
+// Drops all coefficients of the block.
+void clearInterBlock(InterBlock& b);
+
 // Adds the block's dequantised residual to `dst` (which holds the
 // prediction) as the decoder does.
 void reconstructInterBlock(const InterBlock& b, const PictureQuant& q, std::uint8_t* dst, std::ptrdiff_t stride);

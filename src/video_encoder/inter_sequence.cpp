@@ -21,6 +21,11 @@ bool InterSequence::encodeP(const SequenceHeader& seq, const Frame& src, const P
                             std::vector<std::uint8_t>& out)
 {
     if (!haveReference_) return false;
+    // Tools the P picture coder does not mirror (deblocking, overlap
+    // smoothing, macroblock quantisers, range reduction, resolution
+    // changes, B pictures): intra pictures only.
+    if (seq.loopFilter || seq.overlap || seq.dquant != 0 || seq.rangeReduction || seq.multiRes || seq.maxBFrames > 0)
+        return false;
     PPictureOptions options;
     options.complexity = complexity_;
     options.rnd = rnd_ ^ 1;

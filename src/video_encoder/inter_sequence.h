@@ -40,6 +40,12 @@ public:
     int complexity() const { return complexity_; }
     void setComplexity(int level) { complexity_ = level < 0 ? 0 : (level > 5 ? 5 : level); }
     int scenecuts() const { return scenecuts_; }
+    // Rate control: the reference P pictures predict from, and a flip of
+    // the rounding control when a P picture coded by encodeP is coded again
+    // (its rounding is used again) or an all-skipped P picture goes out
+    // instead of a coded one (the decoder toggles on it too).
+    const Frame& reference() const { return ref_; }
+    void flipRounding() { rnd_ ^= 1; }
 
 private:
     std::int64_t keySpacing_;

@@ -38,6 +38,7 @@ struct MbRecord {
 
 constexpr float kInterRounding = 0.20f;
 constexpr float kIntraRounding = 0.33f;
+constexpr int kDecimateBelow = 4;
 
 // Sum of squared differences of a macroblock (luma 16x16, two chroma 8x8).
 std::uint64_t mbSse(const std::uint8_t* sy, std::ptrdiff_t ys, const std::uint8_t* su, const std::uint8_t* sv,
@@ -265,7 +266,11 @@ std::vector<std::uint8_t> PPictureCoder::encode(const Frame& src, const Frame& r
                     r = b == 4 ? recCb : recCr;
                     rs = 8;
                 }
-                if (quantizeInterResidual(s, ss, r, rs, q, kInterRounding, ib[b])) {
+                if (quantizeInterResidual(s, ss, r, rs, q, kInterRounding, ib[b]) &&
+                    interDecimationScore(ib[b]) < kDecimateBelow) {
+                    clearInterBlock(ib[b]);  // a few scattered +-1 levels: not worth their bits
+                }
+                if (ib[b].coded()) {
                     cbp |= 1 << (5 - b);
                     acBits += eventBits(estInter, ib[b].events, ib[b].eventCount, estEsc3);
                     reconstructInterBlock(ib[b], q, r, rs);
@@ -537,6 +542,13 @@ std::vector<std::uint8_t> PPictureCoder::encode(const Frame& src, const Frame& r
                 }
             }
         }
+    if (rawSkip) {
+        // With per-macroblock skip bits a decoder may insist on more than
+        // one bit being left before every macroblock: a last macroblock of
+        // one or two bits would fail that test, so a zero byte follows.
+        w.alignToByte();
+        w.put(0, 8);
+    }
     return w.take();
 }
 
