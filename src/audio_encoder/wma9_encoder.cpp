@@ -13,8 +13,6 @@
 #include <cmath>
 #include <deque>
 #include <memory>
-#include <cstdio>
-#include <cstdlib>
 
 #include "audio_encoder/wma9_formats.h"
 #include "audio_encoder/wma_block.h"
@@ -82,6 +80,7 @@ private:
     void encodeFrame(std::int64_t f);
     void codeFrame(std::int64_t f, double target, double minimum, BitWriter& out);
     void pack(bool flushing, MediaObjects& out);
+    bool substituteNoise(const std::vector<float>& x, const std::vector<float>& mask, int k, int emax, WmaChannelCode& cc) const;
     void trimInput(std::int64_t f);
 
     Wma9Format format_;
@@ -225,7 +224,6 @@ bool Wma9Encoder::flush(MediaObjects& out)
         pack(false, out);
     }
     pack(true, out);
-    if (std::getenv("WMA_DEBUG2")) std::fprintf(stderr, "frames bits %.0f padding %.0f budget %.0f\n", frameBitsTotal_, padTotal_, frameBudget_ * static_cast<double>(frameCount_));
     return true;
 }
 
@@ -273,10 +271,7 @@ void Wma9Encoder::decidePattern(std::int64_t f)
             for (int h = 0; h < 7; ++h) detEnergy_[h] = detEnergy_[h + 1];
             detEnergy_[7] = e;
         }
-        if (std::getenv("WMA_FORCE")) {
-            const int fk = std::atoi(std::getenv("WMA_FORCE"));
-            for (int i = 0; i < (1 << fk); ++i) pat.push_back(fk);
-        } else if (attack) {
+        if (attack) {
             for (int i = 0; i < (1 << shortIndex_); ++i) pat.push_back(shortIndex_);
         } else {
             pat.push_back(0);
@@ -318,7 +313,6 @@ void Wma9Encoder::encodeFrame(std::int64_t f)
     lastBlockIndex_ = pat.back();
     produced_ += static_cast<double>(fr.bits);
     frameBitsTotal_ += static_cast<double>(fr.bits);
-    if (std::getenv("WMA_DEBUG2")) std::fprintf(stderr, "frame %lld blocks %zu target %.0f min %.0f bits %llu res %.0f\n", (long long)f, pat.size(), target, minimum, (unsigned long long)fr.bits, reservoir);
     queue_.push_back(std::move(fr));
 }
 
@@ -335,6 +329,7 @@ void Wma9Encoder::codeFrame(std::int64_t f, double target, double minimum, BitWr
         std::vector<float> x[2];  // coded channels (L/R or M/S)
         bool ms = false;
         std::vector<float> thr[2];
+        std::vector<float> mask[2];  // allowed noise per band, before shaping
         std::vector<int> exps[2];
         double emaxReal[2] = {0, 0};
         bool silent[2] = {false, false};
@@ -406,6 +401,7 @@ void Wma9Encoder::codeFrame(std::int64_t f, double target, double minimum, BitWr
             const std::vector<float>& src = bd.ms ? ms_[c] : coefs_[c];
             bd.x[c].assign(src.begin(), src.begin() + n);
             bd.thr[c] = thrCh[c];
+            bd.mask[c] = thrCh[c];
             // Partial noise shaping: at rates where the mask cannot be met,
             // following it fully starves the quieter bands; the exponent
             // curve follows the mask raised to a rate-dependent power.
@@ -455,10 +451,10 @@ void Wma9Encoder::codeFrame(std::int64_t f, double target, double minimum, BitWr
             int maxQ = 0;
             bc.gain = gain;
             const double gmul = std::pow(10.0, gain / 20.0) * kDecoderScale;
-            if (std::getenv("WMA_DEBUG")) std::fprintf(stderr, "f=%lld blk=%zu a=%.1f gain=%d emax=%.1f/%.1f ms=%d\n", (long long)f, bi, a, gain, bd.emaxReal[0], bd.emaxReal[1], bd.ms);
             for (int c = 0; c < channels_; ++c) {
                 WmaChannelCode& cc = bc.ch[c];
                 cc.exps = bd.exps[c];
+                const int emaxActual = *std::max_element(cc.exps.begin(), cc.exps.end());
                 cc.noiseBand.assign(p_.highBandWidths[k].size(), 0);
                 cc.noiseGain.assign(p_.highBandWidths[k].size(), 0);
                 cc.stuffing = 0;
@@ -468,7 +464,7 @@ void Wma9Encoder::codeFrame(std::int64_t f, double target, double minimum, BitWr
                 if (!bd.silent[c]) {
                     int posb = 0;
                     for (std::size_t b = 0; b < cc.exps.size() && posb < nCoded; ++b) {
-                        const double step = std::pow(10.0, (cc.exps[b] - 60) / 16.0) * gmul;
+                        const double step = std::pow(10.0, (cc.exps[b] - emaxActual) / 16.0) * gmul;
                         const double inv = 1.0 / step;
                         const int w = p_.bandWidths[k][b];
                         for (int i = posb; i < posb + w && i < nCoded; ++i) {
@@ -485,21 +481,8 @@ void Wma9Encoder::codeFrame(std::int64_t f, double target, double minimum, BitWr
                         posb += w;
                     }
                 }
+                if (p_.noiseCoding && !bd.silent[c]) nonzero = substituteNoise(bd.x[c], bd.mask[c], k, emaxActual, cc) || nonzero;
                 cc.coded = nonzero;
-                if (std::getenv("WMA_DEBUG")) {
-                    int mx = 0; double es = 0, en = 0; int posb2 = 0;
-                    for (std::size_t b = 0; b < cc.exps.size() && posb2 < nCoded; ++b) {
-                        const double step = std::pow(10.0, (cc.exps[b] - 60) / 16.0) * gmul;
-                        for (int i = posb2; i < posb2 + p_.bandWidths[k][b] && i < nCoded; ++i) {
-                            const double xv = bd.x[c][static_cast<std::size_t>(i)];
-                            const double r = cc.q[static_cast<std::size_t>(i)] * step;
-                            es += xv * xv; en += (xv - r) * (xv - r); mx = std::max(mx, std::abs(cc.q[static_cast<std::size_t>(i)]));
-                        }
-                        posb2 += p_.bandWidths[k][b];
-                    }
-                    int emx = -999; for (int e : cc.exps) emx = std::max(emx, e);
-                    std::fprintf(stderr, "   c=%d maxq=%d snr=%.1f emax=%d nb=%zu\n", c, mx, 10 * std::log10(es / (en + 1e-9)), emx, cc.exps.size());
-                }
                 anyCoded = anyCoded || nonzero;
             }
             // Levels must fit the escape field of this gain.
@@ -564,6 +547,61 @@ void Wma9Encoder::codeFrame(std::int64_t f, double target, double minimum, BitWr
         }
     }
     for (std::size_t bi = 0; bi < nBlocks; ++bi) wmaWriteBlock(out, p_, codes[bi], false, blocks[bi].prevK, blocks[bi].nextK);
+}
+
+// High bands that quantise to nothing although they are audible are
+// replaced by the decoder's noise at the band's level; their coefficients
+// leave the coded list. Returns true when any band was replaced.
+bool Wma9Encoder::substituteNoise(const std::vector<float>& x, const std::vector<float>& mask, int k, int emax,
+                                  WmaChannelCode& cc) const
+{
+    const std::vector<int>& widths = p_.highBandWidths[k];
+    const std::vector<int>& firsts = p_.highBandFirst[k];
+    const std::vector<int>& expBand = p_.highBandExpBand[k];
+    std::vector<double> level(widths.size(), 0.0);
+    int lastBand = -1;
+    for (std::size_t j = 0; j < widths.size(); ++j) {
+        bool zero = true;
+        double energy = 0;
+        for (int i = firsts[j]; i < firsts[j] + widths[j]; ++i) {
+            zero = zero && cc.q[static_cast<std::size_t>(i)] == 0;
+            energy += static_cast<double>(x[static_cast<std::size_t>(i)]) * x[static_cast<std::size_t>(i)];
+        }
+        energy /= widths[j];
+        if (zero && energy > mask[static_cast<std::size_t>(expBand[j])] && energy > 1.0) {
+            cc.noiseBand[j] = 1;
+            level[j] = 10.0 * std::log10(energy);  // dB of the rms
+            lastBand = static_cast<int>(j);
+        }
+    }
+    if (lastBand < 0) return false;
+    // Noise rms the decoder makes: E_j^2 / (E_last * E_max) * 10^(g/20),
+    // E = 10^(e/16) of the band's exponent.
+    const double eLast = cc.exps[static_cast<std::size_t>(expBand[static_cast<std::size_t>(lastBand)])];
+    bool first = true;
+    int prev = 0;
+    for (std::size_t j = 0; j < widths.size(); ++j) {
+        if (!cc.noiseBand[j]) continue;
+        const double ej = cc.exps[static_cast<std::size_t>(expBand[j])];
+        double g = level[j] + 20.0 * (eLast + emax - 2.0 * ej) / 16.0;
+        int gi = static_cast<int>(std::lround(g));
+        if (first) gi = std::min(108, std::max(-19, gi));
+        else gi = std::min(prev + 18, std::max(prev - 18, gi));
+        cc.noiseGain[j] = gi;
+        prev = gi;
+        first = false;
+    }
+    // Drop the replaced bands' positions from the coded list.
+    std::vector<int> kept;
+    kept.reserve(cc.q.size());
+    std::size_t j = 0;
+    for (int i = 0; i < static_cast<int>(cc.q.size()); ++i) {
+        while (j < widths.size() && i >= firsts[j] + widths[j]) ++j;
+        const bool replaced = j < widths.size() && i >= firsts[j] && cc.noiseBand[j];
+        if (!replaced) kept.push_back(cc.q[static_cast<std::size_t>(i)]);
+    }
+    cc.q.swap(kept);
+    return true;
 }
 
 void Wma9Encoder::pack(bool flushing, MediaObjects& out)
