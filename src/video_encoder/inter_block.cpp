@@ -6,6 +6,10 @@
 #include <algorithm>
 #include <cmath>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace asfw::vc1 {
 
 namespace {
@@ -13,7 +17,7 @@ namespace {
 // The matched forward transform (coefficients whose exact inverse is the
 // input), computed with the even/odd symmetry of the basis: even basis
 // rows act on x[i] + x[7-i], odd rows on x[i] - x[7-i].
-void forward8(const int* x, std::ptrdiff_t step, int* out, std::ptrdiff_t outStep)
+[[maybe_unused]] void forward8(const int* x, std::ptrdiff_t step, int* out, std::ptrdiff_t outStep)
 {
     int s[4], d[4];
     for (int i = 0; i < 4; ++i) {
@@ -43,11 +47,55 @@ const ForwardScale kForwardScale;
 
 void forwardTransform(const std::int16_t residual[64], float coef[64])
 {
+#if defined(__SSE2__)
+    // coef = scale * (T X T'), rows of X times the transposed basis, then
+    // the basis times the rows of that: four lanes at a time.
+    static const struct Basis {
+        alignas(16) float t[8][8];   // T[u][x]
+        alignas(16) float tt[8][8];  // T'[x][u]
+        Basis()
+        {
+            static const int k[8][8] = {
+                {12, 12, 12, 12, 12, 12, 12, 12},     {16, 15, 9, 4, -4, -9, -15, -16},
+                {16, 6, -6, -16, -16, -6, 6, 16},     {15, -4, -16, -9, 9, 16, 4, -15},
+                {12, -12, -12, 12, 12, -12, -12, 12}, {9, -16, 4, 15, -15, -4, 16, -9},
+                {6, -16, 16, -6, -6, 16, -16, 6},     {4, -9, 15, -16, 16, -15, 9, -4},
+            };
+            for (int u = 0; u < 8; ++u)
+                for (int x = 0; x < 8; ++x) {
+                    t[u][x] = static_cast<float>(k[u][x]);
+                    tt[x][u] = static_cast<float>(k[u][x]);
+                }
+        }
+    } basis;
+    __m128 r[8][2];
+    for (int y = 0; y < 8; ++y) {
+        __m128 lo = _mm_setzero_ps(), hi = _mm_setzero_ps();
+        for (int x = 0; x < 8; ++x) {
+            const __m128 v = _mm_set1_ps(static_cast<float>(residual[y * 8 + x]));
+            lo = _mm_add_ps(lo, _mm_mul_ps(v, _mm_load_ps(&basis.tt[x][0])));
+            hi = _mm_add_ps(hi, _mm_mul_ps(v, _mm_load_ps(&basis.tt[x][4])));
+        }
+        r[y][0] = lo;
+        r[y][1] = hi;
+    }
+    for (int v = 0; v < 8; ++v) {
+        __m128 lo = _mm_setzero_ps(), hi = _mm_setzero_ps();
+        for (int y = 0; y < 8; ++y) {
+            const __m128 t = _mm_set1_ps(basis.t[v][y]);
+            lo = _mm_add_ps(lo, _mm_mul_ps(t, r[y][0]));
+            hi = _mm_add_ps(hi, _mm_mul_ps(t, r[y][1]));
+        }
+        _mm_storeu_ps(coef + v * 8, _mm_mul_ps(lo, _mm_loadu_ps(kForwardScale.s + v * 8)));
+        _mm_storeu_ps(coef + v * 8 + 4, _mm_mul_ps(hi, _mm_loadu_ps(kForwardScale.s + v * 8 + 4)));
+    }
+#else
     int in[64], rows[64], out[64];
     for (int i = 0; i < 64; ++i) in[i] = residual[i];
     for (int y = 0; y < 8; ++y) forward8(in + y * 8, 1, rows + y * 8, 1);  // horizontal
     for (int u = 0; u < 8; ++u) forward8(rows + u, 8, out + u, 8);        // vertical
     for (int i = 0; i < 64; ++i) coef[i] = static_cast<float>(out[i]) * kForwardScale.s[i];
+#endif
 }
 
 }  // namespace

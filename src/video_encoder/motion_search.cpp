@@ -83,7 +83,12 @@ unsigned MotionSearch::integerSad(int mbX, int mbY, int ix, int iy) const
 unsigned MotionSearch::distortionAt(int mbX, int mbY, Vc1Mv mv, bool satd)
 {
     const std::uint8_t* c = cur_ + static_cast<std::ptrdiff_t>(mbY) * 16 * curStride_ + mbX * 16;
-    if ((mv.x & 3) == 0 && (mv.y & 3) == 0 && !satd) return integerSad(mbX, mbY, mv.x >> 2, mv.y >> 2);
+    if ((mv.x & 3) == 0 && (mv.y & 3) == 0 && !satd) {
+        // The decoder clamps the source block to one macroblock outside.
+        const int sx = std::clamp(mbX * 16 + (mv.x >> 2), -16, ref_.width) - mbX * 16;
+        const int sy = std::clamp(mbY * 16 + (mv.y >> 2), -16, ref_.height) - mbY * 16;
+        return integerSad(mbX, mbY, sx, sy);
+    }
     alignas(16) std::uint8_t pred[256];
     Vc1McParams p;
     p.filter = cfg_.filter;

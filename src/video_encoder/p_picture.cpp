@@ -292,6 +292,12 @@ std::vector<std::uint8_t> PPictureCoder::encode(const Frame& src, const Frame& r
             std::uint64_t skipSse = 0;
             if (kind != MbKind::Skip && !mvForced) {
                 auto evalSkip = [&](Vc1Mv m) {
+                    if (m == mv) {  // the prediction is already there
+                        std::memcpy(skipY, predY, sizeof skipY);
+                        std::memcpy(skipCb, predCb, sizeof skipCb);
+                        std::memcpy(skipCr, predCr, sizeof skipCr);
+                        return mbSse(sy, ys, su, sv, cs, skipY, skipCb, skipCr);
+                    }
                     vc1PredictLuma(view, mc, mbX, mbY, m.x, m.y, skipY, 16);
                     vc1PredictChroma(view, mc, mbX, mbY, m.x, m.y, skipCb, skipCr, 8);
                     return mbSse(sy, ys, su, sv, cs, skipY, skipCb, skipCr);
