@@ -182,8 +182,8 @@ HRESULT ProfileManager::makeFormat(bool video, DWORD format, StreamData* data, s
                         f.blockAlign, waveFormatBlock(wave, f.extra));
         char text[96];
         const double khz = f.sampleRate / 1000.0;
-        std::snprintf(text, sizeof(text), "%u kbps, %g kHz, %s %s", static_cast<unsigned>(f.avgBytesPerSec * 8 / 1000),
-                      khz, f.channels == 1 ? "mono" : "stereo", m.passes == 1 ? "CBR" : "2-pass CBR");
+        std::snprintf(text, sizeof(text), "%u kbps, %g kHz, %s CBR", static_cast<unsigned>(f.avgBytesPerSec * 8 / 1000),
+                      khz, f.channels == 1 ? "mono" : "stereo");
         *description = widen(text);
     }
     *data = std::move(d);
@@ -284,12 +284,14 @@ HRESULT ProfileManager::SetCodecEnumerationSetting(REFGUID type, DWORD codec, co
     std::memcpy(&v, value, sizeof(v));
     if (key == kPropVbrEnabled) {
         if (valueType != WMT_TYPE_BOOL) return E_INVALIDARG;
-        // The built-in audio encoder produces constant bit rate only.
+        // The built-in audio encoder produces one-pass constant bit rate only.
         if (v != FALSE && type == WMMEDIATYPE_Audio) return NS_E_UNSUPPORTED_PROPERTY;
         m->vbr = v != FALSE;
     } else {
         if (valueType != WMT_TYPE_DWORD) return E_INVALIDARG;
         if (v < 1 || v > 2) return NS_E_UNSUPPORTED_PROPERTY;
+        // The audio input has no pre-processing pass, so one pass only.
+        if (v != 1 && type == WMMEDIATYPE_Audio) return NS_E_UNSUPPORTED_PROPERTY;
         m->passes = v;
     }
     return S_OK;

@@ -4,7 +4,7 @@
 // one audio codec ("Windows Media Audio 9.2", format tag 0x0161). The
 // enumeration settings "_VBRENABLED" and "_PASSESUSED" select the mode whose
 // formats are listed: one-pass CBR, two-pass CBR, quality VBR (one pass),
-// bit-rate VBR (two passes). The audio codec is CBR only.
+// bit-rate VBR (two passes). The audio codec is one-pass CBR only.
 #ifndef ASFWRITER_RUNTIME_OBJECTS_PROFILE_MANAGER_H
 #define ASFWRITER_RUNTIME_OBJECTS_PROFILE_MANAGER_H
 

@@ -76,8 +76,8 @@ TEST_F(CodecInfoTest, EnumerationSettingsSelectTheModePerCodec)
         {&WMMEDIATYPE_Video, false, 0, NS_E_UNSUPPORTED_PROPERTY},
         {&WMMEDIATYPE_Video, true, 3, NS_E_UNSUPPORTED_PROPERTY},
         {&WMMEDIATYPE_Audio, false, 1, S_OK},
-        {&WMMEDIATYPE_Audio, false, 2, S_OK},
-        {&WMMEDIATYPE_Audio, true, 1, NS_E_UNSUPPORTED_PROPERTY},  // the audio codec is CBR only
+        {&WMMEDIATYPE_Audio, false, 2, NS_E_UNSUPPORTED_PROPERTY},  // the audio codec is one-pass CBR only
+        {&WMMEDIATYPE_Audio, true, 1, NS_E_UNSUPPORTED_PROPERTY},
         {&WMMEDIATYPE_Audio, true, 2, NS_E_UNSUPPORTED_PROPERTY},
     };
     for (const auto& c : cases) {
