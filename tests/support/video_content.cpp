@@ -17,19 +17,31 @@ std::uint32_t hash32(std::uint32_t x)
     return x;
 }
 
-// Smooth value noise in [0, 1) on a lattice of `cell` samples.
+// Random lattice values in [0, 1), 256 x 256, tiled.
+struct Lattice {
+    float v[256][256];
+    Lattice()
+    {
+        for (int y = 0; y < 256; ++y)
+            for (int x = 0; x < 256; ++x)
+                v[y][x] = static_cast<float>(hash32(static_cast<std::uint32_t>(y * 256 + x) * 2654435761U) & 0xFFFF) / 65536.0f;
+    }
+};
+const Lattice kLattice;
+
+// Smooth value noise in [0, 1) on the unit lattice.
 double valueNoise(double x, double y, std::uint32_t seed)
 {
     const double fx = std::floor(x), fy = std::floor(y);
-    const int ix = static_cast<int>(fx), iy = static_cast<int>(fy);
-    const double tx = x - fx, ty = y - fy;
-    auto lattice = [&](int a, int b) {
-        return (hash32(static_cast<std::uint32_t>(a) * 73856093U ^ static_cast<std::uint32_t>(b) * 19349663U ^ seed) &
-                0xFFFF) / 65536.0;
-    };
-    const double sx = tx * tx * (3 - 2 * tx), sy = ty * ty * (3 - 2 * ty);
-    const double a = lattice(ix, iy) + (lattice(ix + 1, iy) - lattice(ix, iy)) * sx;
-    const double b = lattice(ix, iy + 1) + (lattice(ix + 1, iy + 1) - lattice(ix, iy + 1)) * sx;
+    const int ix = static_cast<int>(fx) + static_cast<int>(seed * 37U & 255U);
+    const int iy = static_cast<int>(fy) + static_cast<int>((seed >> 8) * 91U & 255U);
+    const float tx = static_cast<float>(x - fx), ty = static_cast<float>(y - fy);
+    const float* r0 = kLattice.v[iy & 255];
+    const float* r1 = kLattice.v[(iy + 1) & 255];
+    const float a0 = r0[ix & 255], a1 = r0[(ix + 1) & 255], b0 = r1[ix & 255], b1 = r1[(ix + 1) & 255];
+    const float sx = tx * tx * (3 - 2 * tx), sy = ty * ty * (3 - 2 * ty);
+    const float a = a0 + (a1 - a0) * sx;
+    const float b = b0 + (b1 - b0) * sx;
     return a + (b - a) * sy;
 }
 
@@ -46,10 +58,16 @@ double fractal(double x, double y, std::uint32_t seed, int octaves)
 
 std::uint8_t clip(double v) { return static_cast<std::uint8_t>(std::clamp(static_cast<int>(std::lround(v)), 0, 255)); }
 
-// The "photograph" in scene coordinates (u, v in roughly 0..1): returns Y, Cb, Cr.
-void photo(double u, double v, std::uint32_t seed, double out[3])
+// The horizon of the "photograph" at scene column u.
+double horizonAt(double u, std::uint32_t seed)
 {
-    const double horizon = 0.42 + 0.06 * std::sin(u * 5.1) + 0.05 * (fractal(u * 3, 0.5, seed + 7, 3) - 0.5);
+    return 0.42 + 0.06 * std::sin(u * 5.1) + 0.05 * (fractal(u * 3, 0.5, seed + 7, 3) - 0.5);
+}
+
+// The "photograph" in scene coordinates (u, v in roughly 0..1, horizon from
+// horizonAt(u)): returns Y, Cb, Cr.
+void photo(double u, double v, double horizon, std::uint32_t seed, double out[3])
+{
     double y, cb, cr;
     if (v < horizon) {
         // Sky: vertical gradient with soft clouds.
@@ -60,7 +78,7 @@ void photo(double u, double v, std::uint32_t seed, double out[3])
     } else {
         // Ground: textured fields with rows, plus detail.
         const double d = (v - horizon) / (1 - horizon + 1e-9);
-        const double field = fractal(u * 14, d * 9, seed + 23, 5);
+        const double field = fractal(u * 14, d * 9, seed + 23, 4);
         const double rows = 0.5 + 0.5 * std::sin((u - 0.5) * 180 * (0.2 + d) + d * 40);
         y = 55 + 90 * field + 25 * rows * d;
         cb = 108 - 20 * field;
@@ -127,11 +145,16 @@ std::vector<std::uint8_t> makeVideoFrame(VideoPattern pattern, int width, int he
     const double zoom = 1.0 + 0.02 * frame;
     const double panU = 0.004 * frame, panV = 0.002 * frame;
     const double aspect = static_cast<double>(width) / std::max(1, height);
-    auto scene = [&](double x, double y, double o[3]) {
-        const double u = 0.5 + ((x / width) - 0.5) * aspect / zoom / std::max(aspect, 1.0) + panU;
-        const double v = 0.5 + ((y / height) - 0.5) / zoom + panV;
-        photo(u, v, seed, o);
-    };
+    // Scene coordinates depend on the column or the row alone.
+    std::vector<double> us(static_cast<std::size_t>(width)), horizons(static_cast<std::size_t>(width));
+    std::vector<double> vs(static_cast<std::size_t>(height));
+    for (int x = 0; x < width; ++x) {
+        us[x] = 0.5 + ((x + 0.5) / width - 0.5) * aspect / zoom / std::max(aspect, 1.0) + panU;
+        horizons[x] = horizonAt(us[x], seed);
+    }
+    for (int y = 0; y < height; ++y) vs[y] = 0.5 + ((y + 0.5) / height - 0.5) / zoom + panV;
+    // Luma sample (x, y) of the scene; chroma takes the top-left one of its 2x2.
+    auto scene = [&](int x, int y, double o[3]) { photo(us[x], vs[y], horizons[x], seed, o); };
 
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
@@ -140,7 +163,7 @@ std::vector<std::uint8_t> makeVideoFrame(VideoPattern pattern, int width, int he
             case VideoPattern::Photo:
             case VideoPattern::Mixed: {
                 double o[3];
-                scene(x + 0.5, y + 0.5, o);
+                scene(x, y, o);
                 value = o[0];
                 if (pattern == VideoPattern::Mixed) {
                     if (y > height * 3 / 4 && y < height * 3 / 4 + 28) value = ink(x + frame * 2, y, seed) ? 20 : 235;
@@ -170,7 +193,7 @@ std::vector<std::uint8_t> makeVideoFrame(VideoPattern pattern, int width, int he
             case VideoPattern::Photo:
             case VideoPattern::Mixed: {
                 double o[3];
-                scene(2 * x + 1.0, 2 * y + 1.0, o);
+                scene(2 * x, 2 * y, o);
                 u = o[1];
                 v = o[2];
                 break;
