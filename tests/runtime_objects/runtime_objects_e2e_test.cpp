@@ -206,17 +206,21 @@ INSTANTIATE_TEST_SUITE_P(Files, EndToEnd,
                          [](const auto& info) { return std::string(info.param.name); });
 
 // A host that links only the shared library writes a file through the
-// exported class.
-TEST(SharedLibraryHost, WritesAFileTheToolsAccept)
+// exported class, in one pass and with the pre-processing pass.
+class SharedLibraryHost : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(SharedLibraryHost, WritesAFileTheToolsAccept)
 {
     ASFW_REQUIRE_TOOL("ffprobe");
+    ASFW_REQUIRE_TOOL("ffmpeg");
     const char* build = std::getenv("ASFW_BUILD_DIR");
     ASSERT_NE(build, nullptr);
     const std::string host = std::string(build) + "/tests/runtime_objects/runtime_objects_tiny_host";
     ASSERT_TRUE(std::filesystem::exists(host)) << host;
     asfw::test::TempDir dir;
     const std::string path = dir.file("host.wmv");
-    const auto run = asfw::test::runCommand(asfw::test::shellQuote(host) + " " + asfw::test::shellQuote(path));
+    const auto run = asfw::test::runCommand(asfw::test::shellQuote(host) + " " + asfw::test::shellQuote(path) + " " +
+                                            GetParam());
     ASSERT_EQ(run.exitCode, 0) << run.output << run.errors;
     const auto libs = asfw::test::runCommand("ldd " + asfw::test::shellQuote(host));
     EXPECT_NE(libs.output.find("libasfwriter.so"), std::string::npos) << libs.output;
@@ -226,7 +230,13 @@ TEST(SharedLibraryHost, WritesAFileTheToolsAccept)
     EXPECT_NEAR(probe.duration, 1.0, 0.2);
     const auto decode = asfw::test::ffmpegDecode(path);
     EXPECT_TRUE(decode.ok) << decode.errors;
+    const auto packets = asfw::test::ffprobePackets(path, "-select_streams v");
+    ASSERT_TRUE(packets.ok) << packets.errors;
+    EXPECT_EQ(packets.packets.size(), 25u) << "every frame written once, none from the pre-processing pass";
 }
+
+INSTANTIATE_TEST_SUITE_P(Modes, SharedLibraryHost, ::testing::Values("onepass", "twopass"),
+                         [](const auto& info) { return std::string(info.param); });
 
 }  // namespace
 }  // namespace asfw::rt::test
