@@ -51,6 +51,17 @@ unsigned ssd8x8Ref(const std::uint8_t* a, int aStride, const std::uint8_t* b, in
     return ssdBlock(a, aStride, b, bStride, 8, 8);
 }
 
+unsigned sadAvg16x16Ref(const std::uint8_t* a, int aStride, const std::uint8_t* b, const std::uint8_t* c, int bStride)
+{
+    unsigned sum = 0;
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x) {
+            const int avg = (b[y * bStride + x] + c[y * bStride + x] + 1) >> 1;
+            sum += static_cast<unsigned>(std::abs(a[y * aStride + x] - avg));
+        }
+    return sum;
+}
+
 unsigned sad16x16Ref(const std::uint8_t* a, int aStride, const std::uint8_t* b, int bStride)
 {
     return sadBlock(a, aStride, b, bStride, 16, 16);

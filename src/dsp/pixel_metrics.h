@@ -21,6 +21,11 @@ unsigned sad8x8(const std::uint8_t* a, int aStride, const std::uint8_t* b, int b
 unsigned satd8x8(const std::uint8_t* a, int aStride, const std::uint8_t* b, int bStride);
 unsigned satd16x16(const std::uint8_t* a, int aStride, const std::uint8_t* b, int bStride);
 
+// SAD of `a` against the rounded-up average of blocks `b` and `c`
+// (half-sample estimates in fast motion searches).
+unsigned sadAvg16x16Ref(const std::uint8_t* a, int aStride, const std::uint8_t* b, const std::uint8_t* c, int bStride);
+unsigned sadAvg16x16(const std::uint8_t* a, int aStride, const std::uint8_t* b, const std::uint8_t* c, int bStride);
+
 // Sums of squared differences (reconstruction error).
 unsigned ssd16x16Ref(const std::uint8_t* a, int aStride, const std::uint8_t* b, int bStride);
 unsigned ssd8x8Ref(const std::uint8_t* a, int aStride, const std::uint8_t* b, int bStride);

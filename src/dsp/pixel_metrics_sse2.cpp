@@ -71,6 +71,18 @@ unsigned sad16x16(const std::uint8_t* a, int aStride, const std::uint8_t* b, int
     return static_cast<unsigned>(_mm_cvtsi128_si32(acc) + _mm_cvtsi128_si32(_mm_srli_si128(acc, 8)));
 }
 
+unsigned sadAvg16x16(const std::uint8_t* a, int aStride, const std::uint8_t* b, const std::uint8_t* c, int bStride)
+{
+    __m128i acc = _mm_setzero_si128();
+    for (int y = 0; y < 16; ++y) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + y * aStride));
+        const __m128i m = _mm_avg_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b + y * bStride)),
+                                       _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + y * bStride)));
+        acc = _mm_add_epi64(acc, _mm_sad_epu8(x, m));
+    }
+    return static_cast<unsigned>(_mm_cvtsi128_si32(acc) + _mm_cvtsi128_si32(_mm_srli_si128(acc, 8)));
+}
+
 unsigned sad8x8(const std::uint8_t* a, int aStride, const std::uint8_t* b, int bStride)
 {
     __m128i acc = _mm_setzero_si128();
@@ -150,6 +162,10 @@ unsigned sad16x16(const std::uint8_t* a, int aStride, const std::uint8_t* b, int
 unsigned sad8x8(const std::uint8_t* a, int aStride, const std::uint8_t* b, int bStride)
 {
     return sad8x8Ref(a, aStride, b, bStride);
+}
+unsigned sadAvg16x16(const std::uint8_t* a, int aStride, const std::uint8_t* b, const std::uint8_t* c, int bStride)
+{
+    return sadAvg16x16Ref(a, aStride, b, c, bStride);
 }
 unsigned satd8x8(const std::uint8_t* a, int aStride, const std::uint8_t* b, int bStride)
 {

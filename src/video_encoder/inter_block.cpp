@@ -101,7 +101,8 @@ void forwardTransform(const std::int16_t residual[64], float coef[64])
 }  // namespace
 
 bool quantizeInterResidual(const std::uint8_t* src, std::ptrdiff_t srcStride, const std::uint8_t* pred,
-                           std::ptrdiff_t predStride, const PictureQuant& q, float rounding, InterBlock& out)
+                           std::ptrdiff_t predStride, const PictureQuant& q, float rounding, InterBlock& out,
+                           float zeroBias)
 {
     std::int16_t residual[64];
     int sad = 0;
@@ -116,7 +117,7 @@ bool quantizeInterResidual(const std::uint8_t* src, std::ptrdiff_t srcStride, co
     // below this bound every level is zero and the transform is skipped.
     const QuantStep s = q.step();
     const float zeroBelow = (1.0f - rounding) * static_cast<float>(s.acStep()) + (s.uniform ? 0.0f : static_cast<float>(s.pquant));
-    if (static_cast<float>(sad) * 0.1976f < zeroBelow) {
+    if (static_cast<float>(sad) * 0.1976f < zeroBelow * zeroBias) {
         std::fill(out.levels, out.levels + 64, std::int16_t{0});
         out.eventCount = 0;
         return false;

@@ -23,8 +23,12 @@ struct InterBlock {
 
 // Quantises the residual of `src` against `pred` (8x8 each); returns
 // whether any coefficient remains.
+// `zeroBias` >= 1 widens the test that skips the transform for blocks whose
+// residual is too small to leave a level (1 = exact: only blocks that would
+// quantise to nothing; larger values trade a little quality for speed).
 bool quantizeInterResidual(const std::uint8_t* src, std::ptrdiff_t srcStride, const std::uint8_t* pred,
-                           std::ptrdiff_t predStride, const PictureQuant& q, float rounding, InterBlock& out);
+                           std::ptrdiff_t predStride, const PictureQuant& q, float rounding, InterBlock& out,
+                           float zeroBias = 1.0f);
 
 // How much a block of isolated +-1 levels is worth keeping: each level
 // scores by the zero run before it (short runs score more); any larger

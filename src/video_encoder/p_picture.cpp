@@ -164,6 +164,9 @@ std::vector<std::uint8_t> PPictureCoder::encode(const Frame& src, const Frame& r
     const double lambdaSse = stepHalf * stepHalf;  // per bit
     const int lambdaSad = std::max(1, static_cast<int>(std::lround(stepHalf)));
 
+    // The fastest levels skip the transform of blocks that would almost
+    // surely quantise to nothing or to a few +-1 levels.
+    const float zeroBias = level == 0 ? 1.6f : (level == 1 ? 1.3f : 1.0f);
     MotionSearchConfig msc;
     msc.complexity = level;
     msc.lambda = lambdaSad;
@@ -266,7 +269,7 @@ std::vector<std::uint8_t> PPictureCoder::encode(const Frame& src, const Frame& r
                     r = b == 4 ? recCb : recCr;
                     rs = 8;
                 }
-                if (quantizeInterResidual(s, ss, r, rs, q, kInterRounding, ib[b]) &&
+                if (quantizeInterResidual(s, ss, r, rs, q, kInterRounding, ib[b], zeroBias) &&
                     interDecimationScore(ib[b]) < kDecimateBelow) {
                     clearInterBlock(ib[b]);  // a few scattered +-1 levels: not worth their bits
                 }
@@ -488,7 +491,11 @@ std::vector<std::uint8_t> PPictureCoder::encode(const Frame& src, const Frame& r
     Vc1Bitplane skipPlane(mbW, mbH);
     for (int y = 0; y < mbH; ++y)
         for (int x = 0; x < mbW; ++x) skipPlane.set(x, y, mbs[static_cast<std::size_t>(y * mbW + x)].kind == MbKind::Skip);
-    const Vc1BitplaneChoice skipChoice = skipPlane.choose();
+    Vc1BitplaneChoice skipChoice = skipPlane.choose();
+    if (opt.forceSkipImode >= 0 && opt.forceSkipImode < kVc1ImodeCount) {
+        skipChoice.mode = static_cast<Vc1Imode>(opt.forceSkipImode);
+        skipChoice.invert = skipChoice.mode != Vc1Imode::Raw && opt.forceSkipInvert;
+    }
 
     stats_.mvTable = bestMvTable;
     stats_.cbpTable = bestCbpTable;

@@ -26,6 +26,10 @@ struct PPictureOptions {
     // (return true), and macroblocks to code as intra.
     std::function<bool(int mbX, int mbY, Vc1Mv& mv)> forceMv;
     std::function<bool(int mbX, int mbY)> forceIntra;
+    // Test hook: code the skip bitplane in this mode (0..6, see Vc1Imode)
+    // with this inversion instead of the cheapest.
+    int forceSkipImode = -1;
+    bool forceSkipInvert = false;
 };
 
 struct PPictureStats {

@@ -110,6 +110,8 @@ struct ClipOptions {
     int keyInterval = 1000;
     std::function<bool(int frame, int mbX, int mbY, Vc1Mv& mv)> forceMv;
     std::function<bool(int frame, int mbX, int mbY)> forceIntra;
+    int skipImode = -1;
+    bool skipInvert = false;
 };
 
 EncodedClip encodeClip(const std::function<std::vector<std::uint8_t>(int)>& source, int width, int height,
@@ -145,6 +147,8 @@ EncodedClip encodeClip(const std::function<std::vector<std::uint8_t>(int)>& sour
             po.complexity = o.complexity;
             po.rnd = rnd;
             po.quant = q;
+            po.forceSkipImode = o.skipImode;
+            po.forceSkipInvert = o.skipInvert;
             if (o.forceMv) po.forceMv = [&, n](int x, int y, Vc1Mv& mv) { return o.forceMv(n, x, y, mv); };
             if (o.forceIntra) po.forceIntra = [&, n](int x, int y) { return o.forceIntra(n, x, y); };
             f.data = pcoder.encode(src, ref, recon, seq, po);
@@ -285,6 +289,31 @@ TEST(Vc1InterBitExact, HybridPredictionAndIntraMacroblocks)
     EXPECT_GT(clip.hybridBits, 10);
     EXPECT_GT(clip.intraMbs, 5);
     expectBitExact(clip, w, h, "hybrid");
+}
+
+TEST(Vc1InterBitExact, EverySkipBitplaneMode)
+{
+    ASFW_REQUIRE_TOOL("ffmpeg");
+    // Each IMODE with and without inversion on a plane of 7 x 5 macroblocks
+    // (odd sizes: Norm-2 starts with a single bit, Norm-6 uses 3x2 tiles with
+    // a leftover row), on content where some macroblocks are skipped and
+    // some not, and on a still picture where the last macroblock is a
+    // skipped one (one bit in raw mode).
+    const int w = 112, h = 80;
+    for (Motion m : {Motion::Object, Motion::Still})
+        for (int mode = 0; mode < 7; ++mode)
+            for (int inv = 0; inv < (mode == 0 ? 1 : 2); ++inv) {
+                if (m == Motion::Still && mode != 0) continue;  // the raw mode's last-macroblock case
+                ClipOptions o;
+                o.pqindex = 8;
+                o.complexity = 1;
+                o.skipImode = mode;
+                o.skipInvert = inv != 0;
+                const EncodedClip clip = encodeClip(clipSource(m, w, h), w, h, 3, o);
+                expectBitExact(clip, w, h,
+                               "imode " + std::to_string(mode) + " invert " + std::to_string(inv) + " motion " +
+                                   std::to_string(static_cast<int>(m)));
+            }
 }
 
 }  // namespace

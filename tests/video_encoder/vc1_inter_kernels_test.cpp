@@ -218,6 +218,7 @@ TEST(Vc1InterKernels, DistortionMeasures)
         ASSERT_EQ(satd16x16(pa, kStride, pb, kStride), satd16x16Ref(pa, kStride, pb, kStride));
         ASSERT_EQ(ssd16x16(pa, kStride, pb, kStride), ssd16x16Ref(pa, kStride, pb, kStride));
         ASSERT_EQ(ssd8x8(pa, kStride, pb, kStride), ssd8x8Ref(pa, kStride, pb, kStride));
+        ASSERT_EQ(sadAvg16x16(pa, kStride, pb, pb + 1, kStride), sadAvg16x16Ref(pa, kStride, pb, pb + 1, kStride));
     }
     EXPECT_EQ(ssd16x16Ref(std::vector<std::uint8_t>(kStride * 16, 255).data(), kStride,
                           std::vector<std::uint8_t>(kStride * 16, 0).data(), kStride),
