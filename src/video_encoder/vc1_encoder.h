@@ -20,8 +20,10 @@
 #include <string>
 
 #include "codec/media_encoder.h"
+#include "video_encoder/analysis.h"
 #include "video_encoder/inter_sequence.h"
 #include "video_encoder/intra_picture.h"
+#include "video_encoder/rate_control.h"
 #include "video_encoder/vc1_frame.h"
 #include "video_encoder/vc1_syntax.h"
 
@@ -61,7 +63,7 @@ public:
 
     std::vector<std::uint8_t> codecData() const override;
     bool analyse(const std::uint8_t* data, std::size_t size, std::int64_t time) override;
-    void endAnalysis() override {}
+    void endAnalysis() override;
     bool encode(const std::uint8_t* data, std::size_t size, std::int64_t time, MediaObjects& out) override;
     bool flush(MediaObjects& out) override;
     std::string lastError() const override { return error_; }
@@ -76,6 +78,11 @@ public:
     // P pictures: key-frame decisions, reference, statistics.
     const vc1::InterSequence& inter() const { return inter_; }
     bool lastPictureWasKey() const { return lastKey_; }
+    // Rate control: buckets and totals, pictures sent as all-skipped
+    // repeats, the pre-processing pass's statistics.
+    const vc1::RateControl& rateControl() const { return rate_; }
+    std::int64_t skippedPictures() const { return skipped_; }
+    const std::vector<vc1::FrameStats>& analysis() const { return stats_; }
 
     // Changes the per-picture options (quantiser, coding sets, ACPRED,
     // tuning) for the following pictures; the sequence-level ones
@@ -83,9 +90,6 @@ public:
     void setPictureOptions(const Wmv9EncoderOptions& options);
 
 private:
-    int nextPqindex() const;
-    void updateRate(std::uint64_t bits);
-
     VideoSettings settings_;
     Wmv9EncoderOptions options_;
     vc1::SequenceHeader sequence_;
@@ -98,8 +102,13 @@ private:
     std::int64_t pictures_ = 0;
     vc1::InterSequence inter_;
     bool lastKey_ = true;
-    double targetBits_ = 0;
-    int ratePqindex_ = 6;
+    vc1::RateControl rate_;
+    vc1::FrameAnalyser analyser_;
+    vc1::SceneCutRule cutRule_;
+    std::vector<vc1::FrameStats> stats_;  // pre-processing pass, one per picture
+    bool analysisEnded_ = false;
+    int sinceKey_ = 0;
+    std::int64_t skipped_ = 0;
 };
 
 // createWmv9Encoder with explicit options (tests, benchmarks).

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "video_encoder/rate_control_skip.h"
 #include "video_encoder/vc1_encoder.h"
 
 namespace asfw {
@@ -34,47 +35,53 @@ std::size_t frameBytes(const VideoSettings& s)
 }  // namespace
 
 Wmv9Encoder::Wmv9Encoder(const VideoSettings& settings, const Wmv9EncoderOptions& options)
-    : settings_(settings), options_(options), sequence_(vc1::sequenceHeaderFor(settings, options)), inter_(settings)
+    : settings_(settings), options_(options), sequence_(vc1::sequenceHeaderFor(settings, options)), inter_(settings),
+      rate_(vc1::rateSettingsFor(settings, options.pqindex, options.halfQp)), analyser_(settings.width, settings.height),
+      cutRule_(vc1::sceneCutRuleFor(settings.frameDuration))
 {
     source_.allocate(settings.width, settings.height);
     recon_.allocate(settings.width, settings.height);
     trace_ = options.traceTarget.empty() ? vc1::traceTarget() : options.traceTarget;
-    if (settings.bitrate > 0 && settings.frameDuration > 0) {
-        targetBits_ = static_cast<double>(settings.bitrate) * static_cast<double>(settings.frameDuration) / 1e7;
-        // Starting point from bits per pixel of an intra picture.
-        const double bpp = targetBits_ / (static_cast<double>(settings.width) * settings.height);
-        ratePqindex_ = bpp > 2.0 ? 2 : bpp > 1.2 ? 3 : bpp > 0.8 ? 4 : bpp > 0.5 ? 6 : bpp > 0.3 ? 9
-                     : bpp > 0.2 ? 12 : bpp > 0.12 ? 16 : bpp > 0.07 ? 22 : 28;
-    }
 }
 
 std::vector<std::uint8_t> Wmv9Encoder::codecData() const { return vc1::sequenceHeaderBytes(sequence_); }
 
 bool Wmv9Encoder::analyse(const std::uint8_t* data, std::size_t size, std::int64_t)
 {
-    return data != nullptr && size == frameBytes(settings_);
+    if (data == nullptr || size != frameBytes(settings_)) {
+        error_ = "frame size does not match the stream";
+        return false;
+    }
+    if (analysisEnded_ || pictures_ > 0) {
+        error_ = "the pre-processing pass comes before the real pass, once";
+        return false;
+    }
+    stats_.push_back(analyser_.look(data, settings_.width));
+    return true;
 }
 
-int Wmv9Encoder::nextPqindex() const
+void Wmv9Encoder::endAnalysis()
 {
-    if (options_.pqindex >= 1) return std::min(options_.pqindex, 31);
-    return ratePqindex_;
-}
-
-void Wmv9Encoder::updateRate(std::uint64_t bits)
-{
-    if (options_.pqindex >= 1 || targetBits_ <= 0) return;
-    const double ratio = static_cast<double>(bits) / targetBits_;
-    int step = 0;
-    if (ratio > 1.6)
-        step = 2;
-    else if (ratio > 1.15)
-        step = 1;
-    else if (ratio < 0.6)
-        step = -2;
-    else if (ratio < 0.85)
-        step = -1;
-    ratePqindex_ = std::clamp(ratePqindex_ + step, 1, 31);
+    if (analysisEnded_ || pictures_ > 0) return;
+    analysisEnded_ = true;
+    analyser_.reset();
+    const vc1::RateSettings& rs = rate_.settings();
+    if (stats_.empty() || rs.mode == vc1::RateMode::FixedQuantiser) return;
+    vc1::PlanSettings ps;
+    ps.frameDuration = settings_.frameDuration;
+    ps.bitrate = rs.bitrate;
+    if (rs.mode == vc1::RateMode::ConstantBitrate) {
+        ps.bucketRate = rs.bitrate;
+        ps.bucketBits = rs.bufferBits;
+    } else if (rs.mode == vc1::RateMode::PeakConstrained) {
+        ps.bucketRate = rs.peakRate;
+        ps.bucketBits = rs.peakBufferBits;
+    }
+    ps.keySpacing = settings_.maxKeyFrameSpacing > 0 ? settings_.maxKeyFrameSpacing : vc1::InterSequence::kDefaultKeySpacing;
+    ps.sceneCut = cutRule_;
+    // Quality mode uses the plan's key frames only.
+    if (ps.bitrate <= 0) ps.bitrate = 1;
+    rate_.setPlan(vc1::planBits(stats_, ps));
 }
 
 bool Wmv9Encoder::encode(const std::uint8_t* data, std::size_t size, std::int64_t time, MediaObjects& out)
@@ -85,10 +92,18 @@ bool Wmv9Encoder::encode(const std::uint8_t* data, std::size_t size, std::int64_
     }
     source_.loadI420(data);
 
-    const int pqindex = nextPqindex();
+    // This picture's costs: from the pre-processing pass, or a quick look now.
+    const vc1::PlannedFrame* plan = rate_.planned(pictures_);
+    const bool fromPass = static_cast<std::size_t>(pictures_) < stats_.size();
+    const vc1::FrameStats st = fromPass ? stats_[static_cast<std::size_t>(pictures_)] : analyser_.look(data, settings_.width);
+    ++sinceKey_;
+    // Key frames: the first, at the maximum spacing, on scene cuts (the
+    // plan's, or this picture's own look).
+    bool key = options_.intraOnly || inter_.keyDue(time);
+    if (!key) key = plan != nullptr ? plan->key : vc1::isSceneCut(st.intraCost, st.interCost, sinceKey_, cutRule_);
+
     const bool uniform = options_.uniform != 0;
     vc1::IntraPictureOptions pic;
-    pic.quant = vc1::makePictureQuant(sequence_.quantizer, pqindex, options_.halfQp, uniform);
     pic.lumaSetIndex = options_.lumaSetIndex;
     pic.chromaSetIndex = options_.chromaSetIndex;
     pic.dcTable = options_.dcTable;
@@ -96,25 +111,61 @@ bool Wmv9Encoder::encode(const std::uint8_t* data, std::size_t size, std::int64_
     pic.tuning = options_.tuning;
     pic.frameCount = static_cast<int>(pictures_ & 3);
 
+    vc1::RateFrame rf;
+    rf.key = key;
+    rf.time = time;
+    rf.intraCost = st.intraCost;
+    rf.interCost = st.interCost;
+    rf.index = pictures_;
+    vc1::RateDecision d = rate_.start(rf);
     MediaObject object;
-    // P picture unless a key frame is due; a scene cut falls back to I.
-    const bool key = options_.intraOnly || inter_.keyDue(time) || !inter_.encodeP(sequence_, source_, pic.quant, recon_, object.data);
-    if (!key) {
-        // (the P picture is in object.data, its reconstruction in recon_)
-    } else if (!trace_.empty()) {
-        vc1::TracingWriter tw;
-        object.data = vc1::encodeIntraPicture(sequence_, source_, pic, recon_, &lastInfo_, &tw);
-        vc1::emitTrace(trace_, "picture " + std::to_string(pictures_) + " I\n" + tw.format());
-    } else {
-        object.data = vc1::encodeIntraPicture(sequence_, source_, pic, recon_, &lastInfo_, nullptr);
+    bool pCoded = false;  // a P picture of this time has flipped the rounding control
+    bool skipped = false;
+    for (;;) {
+        pic.quant = vc1::makePictureQuant(sequence_.quantizer, d.quant.pqindex, d.quant.halfQp, uniform);
+        if (!key) {
+            if (pCoded) inter_.flipRounding();
+            pCoded = inter_.encodeP(sequence_, source_, pic.quant, recon_, object.data);
+            if (!pCoded) {
+                // A scene cut the P picture coder found: an I picture.
+                key = true;
+                rf.key = true;
+                d = rate_.start(rf);
+                continue;
+            }
+        } else if (!trace_.empty()) {
+            vc1::TracingWriter tw;
+            object.data = vc1::encodeIntraPicture(sequence_, source_, pic, recon_, &lastInfo_, &tw);
+            vc1::emitTrace(trace_, "picture " + std::to_string(pictures_) + " I\n" + tw.format());
+        } else {
+            object.data = vc1::encodeIntraPicture(sequence_, source_, pic, recon_, &lastInfo_, nullptr);
+        }
+        const double bits = static_cast<double>(object.data.size()) * 8.0;
+        if (rate_.refine(d, bits)) continue;
+        if (rate_.fits(d, bits)) break;
+        if (rate_.coarser(d, bits)) continue;
+        // Even the coarsest quantiser overflows: repeat the previous
+        // picture with an all-skipped P picture (the first picture goes
+        // out as it is).
+        if (pictures_ > 0) {
+            if (!pCoded) inter_.flipRounding();
+            object.data = vc1::encodeSkippedPicture(sequence_, pic.quant, source_.mbWidth, source_.mbHeight);
+            recon_ = inter_.reference();
+            key = false;
+            skipped = true;
+        }
+        break;
     }
+    if (key) sinceKey_ = 0;
     inter_.pictureDone(recon_, key, time);
     lastKey_ = key;
     recon_.luma.extendFrom(settings_.width, settings_.height);
     recon_.cb.extendFrom(settings_.width / 2, settings_.height / 2);
     recon_.cr.extendFrom(settings_.width / 2, settings_.height / 2);
     lastQuant_ = pic.quant;
-    updateRate(object.data.size() * 8);
+    rf.key = key;
+    rate_.end(rf, d, static_cast<double>(object.data.size()) * 8.0, !skipped);
+    if (skipped) ++skipped_;
 
     object.presentationTime = time;
     object.duration = settings_.frameDuration;

@@ -1,0 +1,23 @@
+#include "video_encoder/scene_cut.h"
+
+#include <algorithm>
+
+namespace asfw::vc1 {
+
+bool isSceneCut(std::uint64_t intraCost, std::uint64_t interCost, int framesSinceKey, const SceneCutRule& rule)
+{
+    if (framesSinceKey < rule.minGap) return false;
+    // Flat pictures (fades to black, empty frames) carry too little detail
+    // for the ratio to mean anything.
+    if (intraCost == 0) return false;
+    return static_cast<double>(interCost) >= rule.interToIntra * static_cast<double>(intraCost);
+}
+
+SceneCutRule sceneCutRuleFor(std::int64_t frameDuration)
+{
+    SceneCutRule r;
+    if (frameDuration > 0) r.minGap = std::max(2, static_cast<int>(2500000 / frameDuration));
+    return r;
+}
+
+}  // namespace asfw::vc1

@@ -1,0 +1,28 @@
+// Scene-cut decision from a picture's cheap costs: a picture that motion
+// compensation from the previous one cannot predict much better than
+// intra coding alone starts a new scene and is coded as a key frame.
+#ifndef ASFWRITER_VIDEO_ENCODER_SCENE_CUT_H
+#define ASFWRITER_VIDEO_ENCODER_SCENE_CUT_H
+
+#include <cstdint>
+
+namespace asfw::vc1 {
+
+struct SceneCutRule {
+    // A cut when the best-prediction cost reaches this share of the intra cost.
+    double interToIntra = 0.62;
+    // No cut closer than this many pictures to the previous key frame.
+    int minGap = 4;
+};
+
+// `framesSinceKey`: pictures since the last key frame (1 = the one before
+// this was a key frame).
+bool isSceneCut(std::uint64_t intraCost, std::uint64_t interCost, int framesSinceKey, const SceneCutRule& rule);
+
+// The gap rule for a frame duration in 100 ns (a quarter of a second,
+// at least two pictures).
+SceneCutRule sceneCutRuleFor(std::int64_t frameDuration);
+
+}  // namespace asfw::vc1
+
+#endif
