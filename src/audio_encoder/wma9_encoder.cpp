@@ -29,6 +29,18 @@ constexpr double kPi = 3.14159265358979323846;
 // q * 10^((e - emax)/16) * 10^(gain/20) * kDecoderScale.
 constexpr double kDecoderScale = 1.0;
 
+// 10^(e/16) for exponent differences -255..0 (the quantiser's band steps).
+double exp16(int e)
+{
+    static const std::vector<double> table = [] {
+        std::vector<double> t(256);
+        for (int i = 0; i < 256; ++i) t[static_cast<std::size_t>(i)] = std::pow(10.0, -i / 16.0);
+        return t;
+    }();
+    const int i = e > 0 ? 0 : (e < -255 ? 255 : -e);
+    return e > 0 ? std::pow(10.0, e / 16.0) : table[static_cast<std::size_t>(i)];
+}
+
 struct PendingFrame {
     std::vector<std::uint8_t> bytes;
     std::uint64_t bits = 0;
@@ -107,6 +119,7 @@ private:
     std::int64_t frameCount_ = -1;  // known at flush
     std::deque<std::pair<std::int64_t, std::vector<int>>> patterns_;
     int lastBlockIndex_ = 0;        // size index of the previous frame's last block
+    int lastOffset_ = 0;            // noise offset (dB) chosen for the previous frame
     double detEnergy_[8] = {0, 0, 0, 0, 0, 0, 0, 0};
     float prevSample_[2] = {0, 0};
     std::int64_t detectedUpTo_ = -1;
@@ -433,7 +446,7 @@ void Wma9Encoder::codeFrame(std::int64_t f, double target, double minimum, BitWr
 
     // Quantise the whole frame at noise offset a (dB relative to the mask).
     std::vector<WmaBlockCode> codes(nBlocks);
-    auto quantise = [&](double a) {
+    auto quantise = [&](int a) {
         for (std::size_t bi = 0; bi < nBlocks; ++bi) {
             const BlockData& bd = blocks[bi];
             WmaBlockCode& bc = codes[bi];
@@ -450,7 +463,7 @@ void Wma9Encoder::codeFrame(std::int64_t f, double target, double minimum, BitWr
             for (int attempt = 0; attempt < 4; ++attempt) {
             int maxQ = 0;
             bc.gain = gain;
-            const double gmul = std::pow(10.0, gain / 20.0) * kDecoderScale;
+            const double gmul = std::pow(10.0, gain / 20.0) * kDecoderScale;  // once per block and attempt
             for (int c = 0; c < channels_; ++c) {
                 WmaChannelCode& cc = bc.ch[c];
                 cc.exps = bd.exps[c];
@@ -459,25 +472,28 @@ void Wma9Encoder::codeFrame(std::int64_t f, double target, double minimum, BitWr
                 cc.noiseGain.assign(p_.highBandWidths[k].size(), 0);
                 cc.stuffing = 0;
                 const int nCoded = p_.coefsEnd[k];
-                cc.q.assign(static_cast<std::size_t>(nCoded), 0);
+                cc.q.resize(static_cast<std::size_t>(nCoded));
                 bool nonzero = false;
-                if (!bd.silent[c]) {
+                if (bd.silent[c]) {
+                    std::fill(cc.q.begin(), cc.q.end(), 0);
+                } else {
                     int posb = 0;
                     for (std::size_t b = 0; b < cc.exps.size() && posb < nCoded; ++b) {
-                        const double step = std::pow(10.0, (cc.exps[b] - emaxActual) / 16.0) * gmul;
-                        const double inv = 1.0 / step;
+                        const float inv = static_cast<float>(1.0 / (exp16(cc.exps[b] - emaxActual) * gmul));
                         const int w = p_.bandWidths[k][b];
-                        for (int i = posb; i < posb + w && i < nCoded; ++i) {
-                            const double v = bd.x[c][static_cast<std::size_t>(i)] * inv;
-                            const double av = std::fabs(v);
-                            int qv = static_cast<int>(av + rounding_);
-                            maxQ = std::max(maxQ, qv);
-                            if (qv > 8191) qv = 8191;
-                            if (qv) {
-                                cc.q[static_cast<std::size_t>(i)] = v < 0 ? -qv : qv;
-                                nonzero = true;
-                            }
+                        const int end = std::min(posb + w, nCoded);
+                        const float* xs = bd.x[c].data();
+                        int* qs = cc.q.data();
+                        const float round = static_cast<float>(rounding_);
+                        int bandMax = 0;
+                        for (int i = posb; i < end; ++i) {
+                            const float v = xs[i] * inv;
+                            const int qv = static_cast<int>(std::fabs(v) + round);
+                            bandMax = std::max(bandMax, qv);
+                            qs[i] = v < 0 ? -std::min(qv, 8191) : std::min(qv, 8191);
                         }
+                        maxQ = std::max(maxQ, bandMax);
+                        nonzero = nonzero || bandMax > 0;
                         posb += w;
                     }
                 }
@@ -503,27 +519,55 @@ void Wma9Encoder::codeFrame(std::int64_t f, double target, double minimum, BitWr
         return static_cast<double>(bc.bitCount());
     };
     // Binary search over the noise offset (dB): smallest offset that fits.
-    double lo = -40, hi = 90;
-    quantise(lo);
-    double bits = countBits();
-    if (bits > target) {
-        quantise(hi);
-        bits = countBits();
-        if (bits > target) {
-            // Even the coarsest quantiser does not fit: send silence.
-            for (auto& bc : codes)
-                for (int c = 0; c < 2; ++c) bc.ch[c].coded = false;
-        } else {
-            for (int it = 0; it < 9; ++it) {
-                const double mid = 0.5 * (lo + hi);
-                quantise(mid);
-                if (countBits() > target) lo = mid;
-                else hi = mid;
+    // Search over the noise offset in whole dB (the gain is in whole dB):
+    // start from the previous frame's offset, gallop to a bracket, then
+    // bisect. Result: the finest offset whose frame fits the target.
+    constexpr int kLow = -40, kHigh = 90;
+    auto fits = [&](int a) {
+        quantise(a);
+        return countBits() <= target;
+    };
+    int start = std::min(kHigh, std::max(kLow, lastOffset_));
+    int lo, hi;  // lo does not fit (or is below the range), hi fits
+    bool ok = true;
+    if (fits(start)) {
+        hi = start;
+        lo = kLow - 1;
+        for (int step = 2; hi > kLow; step *= 2) {
+            const int t = std::max(kLow, hi - step);
+            if (!fits(t)) {
+                lo = t;
+                break;
             }
-            quantise(hi);
+            hi = t;
         }
-        bits = countBits();
+    } else {
+        lo = start;
+        hi = kHigh + 1;
+        for (int step = 2; lo < kHigh; step *= 2) {
+            const int t = std::min(kHigh, lo + step);
+            if (fits(t)) {
+                hi = t;
+                break;
+            }
+            lo = t;
+        }
+        ok = hi <= kHigh;
     }
+    if (ok) {
+        while (hi - lo > 1) {
+            const int mid = lo + (hi - lo) / 2;
+            if (fits(mid)) hi = mid;
+            else lo = mid;
+        }
+        quantise(hi);
+        lastOffset_ = hi;
+    } else {
+        // Even the coarsest quantiser does not fit: send silence.
+        for (auto& bc : codes)
+            for (int c = 0; c < 2; ++c) bc.ch[c].coded = false;
+    }
+    double bits = countBits();
     // Stuffing up to the minimum size: zero-valued escapes in the last block.
     if (bits < minimum) {
         WmaBlockCode& bc = codes.back();

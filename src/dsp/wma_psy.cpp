@@ -13,6 +13,17 @@ double athDb(double f)
 }
 
 namespace {
+// Natural logarithm to about 1e-3, for spectral flatness.
+inline float fastLog(float x)
+{
+    int e = 0;
+    const float m = std::frexp(x, &e);  // x = m * 2^e, m in [0.5, 1)
+    const float t = m - 1.0f;
+    // log(m) on [0.5, 1): polynomial fit.
+    const float l = t * (1.0f - t * (0.5f - t * (0.333f - t * 0.25f)));
+    return l + static_cast<float>(e) * 0.69314718f;
+}
+
 double barkOf(double f)
 {
     return 13.0 * std::atan(0.00076 * f) + 3.5 * std::atan((f / 7500.0) * (f / 7500.0));
@@ -62,9 +73,9 @@ void PsyModel::analyse(const float* coefs, std::vector<float>& thresholds, std::
         const int w = widths_[b];
         double sum = 0, logSum = 0;
         for (int i = 0; i < w; ++i) {
-            const double e = static_cast<double>(coefs[first_[b] + i]) * coefs[first_[b] + i] + 1e-3;
+            const float e = coefs[first_[b] + i] * coefs[first_[b] + i] + 1e-3f;
             sum += e;
-            logSum += std::log(e);
+            logSum += fastLog(e);
         }
         const double mean = sum / w;
         energies[b] = static_cast<float>(mean);

@@ -105,6 +105,12 @@ WmaCoefTable buildCoefTable(int index)
         t.level[sym] = level;
         t.symbolFor.push_back(std::vector<std::int16_t>{static_cast<std::int16_t>(sym)});
     }
+    t.quick.assign(static_cast<std::size_t>(WmaCoefTable::kQuickRuns * WmaCoefTable::kQuickLevels), -1);
+    for (int level = 1; level < WmaCoefTable::kQuickLevels && level <= t.maxLevel(); ++level) {
+        const auto& row = t.symbolFor[static_cast<std::size_t>(level - 1)];
+        for (int run = 0; run < WmaCoefTable::kQuickRuns && run < static_cast<int>(row.size()); ++run)
+            t.quick[static_cast<std::size_t>(level * WmaCoefTable::kQuickRuns + run)] = row[static_cast<std::size_t>(run)];
+    }
     return t;
 }
 

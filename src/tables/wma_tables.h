@@ -33,9 +33,15 @@ struct WmaCoefTable {
     // symbolFor[level - 1][run] for levels up to maxLevel(); -1 = no symbol
     // (write an escape).
     std::vector<std::vector<std::int16_t>> symbolFor;
+    // The same for small runs and levels, flat: quick[level * kQuickRuns + run].
+    static constexpr int kQuickRuns = 64;
+    static constexpr int kQuickLevels = 32;
+    std::vector<std::int16_t> quick;
     int maxLevel() const { return static_cast<int>(symbolFor.size()); }
     int symbolOf(int run, int level) const
     {
+        if (run >= 0 && run < kQuickRuns && level >= 0 && level < kQuickLevels && !quick.empty())
+            return quick[static_cast<std::size_t>(level * kQuickRuns + run)];
         if (level < 1 || level > maxLevel()) return -1;
         const auto& row = symbolFor[static_cast<std::size_t>(level - 1)];
         return run < static_cast<int>(row.size()) ? row[static_cast<std::size_t>(run)] : -1;
