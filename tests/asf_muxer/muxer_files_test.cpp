@@ -77,6 +77,17 @@ TEST(AsfMuxerFiles, SyntheticStreamsDemultiplexEverywhere)
     EXPECT_EQ(ma->field("ID"), "2");
     EXPECT_EQ(ma->field("CodecID"), "161");
     EXPECT_NEAR(std::stod(general->field("Duration")), 4.18, 0.01);
+
+    if (toolAvailable("exiftool")) {
+        auto tags = exifTool(path);
+        EXPECT_EQ(tags["ASF:Preroll"], "3000");
+        EXPECT_EQ(tags["ASF:MinPacketSize"], tags["ASF:MaxPacketSize"]);
+        EXPECT_EQ(tags["ASF:Flags"], "2");  // seekable, not broadcast
+        EXPECT_EQ(tags["ASF:ImageWidth"], "320");
+        EXPECT_EQ(tags["ASF:ErrorCorrectionType"], "Audio Spread");
+    } else if (underCi()) {
+        ADD_FAILURE() << "missing tool: exiftool";
+    }
 }
 
 struct RealCase {

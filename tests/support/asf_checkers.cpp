@@ -366,4 +366,20 @@ MediaInfo mediaInfo(const std::string& path)
     return info;
 }
 
+std::string mediaInfoDetails(const std::string& path)
+{
+    return runCommand("mediainfo --Details=1 " + shellQuote(path)).output;
+}
+
+std::map<std::string, std::string> exifTool(const std::string& path)
+{
+    std::map<std::string, std::string> tags;
+    const CommandResult r = runCommand("exiftool -G1 -s -j " + shellQuote(path));
+    Json json;
+    if (r.exitCode != 0 || !Json::parse(r.output, json) || json.array.empty()) return tags;
+    const Json& first = json.array.front();
+    for (const auto& [key, value] : first.object) tags[key] = first.text(key);
+    return tags;
+}
+
 }  // namespace asfw::test

@@ -105,6 +105,12 @@ struct MediaInfo {
     const MediaInfoTrack* track(const std::string& type, int nth = 0) const;
 };
 MediaInfo mediaInfo(const std::string& path);
+// mediainfo --Details=1: the byte-offset trace of every object and packet (raw text).
+std::string mediaInfoDetails(const std::string& path);
+
+// exiftool -G1 -s -j: "Group:Tag" -> value as text, e.g. "ASF:Preroll" -> "3000",
+// "ASF:MinPacketSize", "ASF:Duration" (raw: preroll included). Empty on failure.
+std::map<std::string, std::string> exifTool(const std::string& path);
 
 }  // namespace asfw::test
 
