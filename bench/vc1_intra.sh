@@ -22,23 +22,25 @@ psnr() { # decoded-file -> average PSNR (all planes), y PSNR
 }
 
 echo "content: $PATTERN ${W}x${H}, $N frames at 25 fps"
-echo "encoder        setting   kbps      PSNR-avg PSNR-Y   encode-fps"
+echo "encoder        setting   kbps      PSNR-avg PSNR-Y   encode-fps (wall, cpu)"
 "$BUILD/bench/vc1_intra_bench" "$W" "$H" "$N" "$PATTERN" "$PQS" "$OUT" > "$OUT/ours.txt"
 while read -r line; do
     pq=$(echo "$line" | sed 's/pq=\([0-9]*\).*/\1/')
     kbps=$(echo "$line" | sed 's/.*kbps=\([0-9.]*\).*/\1/')
-    fps=$(echo "$line" | sed 's/.*fps=\([0-9.]*\).*/\1/')
+    fps=$(echo "$line" | sed 's/.* fps=\([0-9.]*\).*/\1/')
+    cfps=$(echo "$line" | sed 's/.*cpu_fps=\([0-9.]*\).*/\1/')
     set -- $(psnr "$OUT/pq$pq.rcv")
-    printf "wmv9-intra     pq=%-6s %-9s %-8s %-8s %s\n" "$pq" "$kbps" "$1" "$2" "$fps"
+    printf "wmv9-intra     pq=%-6s %-9s %-8s %-8s %s, %s\n" "$pq" "$kbps" "$1" "$2" "$fps" "$cfps"
 done < "$OUT/ours.txt"
 for q in $WMV2Q; do
     start=$(date +%s.%N)
-    ffmpeg -nostdin -v error -f rawvideo -pix_fmt yuv420p -s "${W}x${H}" -r 25 -i "$OUT/src.yuv" \
+    /usr/bin/time -f "%U %S" -o "$OUT/time.txt" ffmpeg -nostdin -v error -f rawvideo -pix_fmt yuv420p -s "${W}x${H}" -r 25 -i "$OUT/src.yuv" \
         -c:v wmv2 -g 1 -q:v "$q" -y "$OUT/wmv2_$q.avi"
     end=$(date +%s.%N)
     bytes=$(ffprobe -v error -select_streams v -show_entries packet=size -of csv=p=0 "$OUT/wmv2_$q.avi" | awk '{s+=$1} END {print s}')
     kbps=$(echo "$bytes $N" | awk '{printf "%.1f", $1*8*25/$2/1000}')
     fps=$(echo "$start $end $N" | awk '{printf "%.1f", $3/($2-$1)}')
+    cfps=$(awk -v n="$N" '{printf "%.1f", n/($1+$2)}' "$OUT/time.txt")
     set -- $(psnr "$OUT/wmv2_$q.avi")
-    printf "wmv2 -g 1      q=%-7s %-9s %-8s %-8s %s (incl. ffmpeg start-up)\n" "$q" "$kbps" "$1" "$2" "$fps"
+    printf "wmv2 -g 1      q=%-7s %-9s %-8s %-8s %s, %s (whole ffmpeg run)\n" "$q" "$kbps" "$1" "$2" "$fps" "$cfps"
 done

@@ -20,6 +20,9 @@ struct BlockData {
     std::uint32_t eventStart[2] = {0, 0};
     std::uint8_t eventCount[2] = {0, 0};
     bool predictable = true;  // residual of variant 1 codable
+    // AC bits of each variant in each candidate set of the block's kind
+    // (luma: intra sets, chroma: inter sets, by coding-set index 0..2).
+    int bits[3][2] = {{0, 0}, {0, 0}, {0, 0}};
 };
 
 int bitsFor(int v)
@@ -147,25 +150,29 @@ private:
         }
     }
 
-    // Escape-3 sizes for a pair of sets: large enough for every event no
-    // other mode can code.
-    Escape3 escape3For(int lumaSet, int chromaSet) const
+    // Escape-3 sizes for the picture: large enough for every event that no
+    // other mode can code in any candidate set.
+    Escape3 escape3For(const int lumaSets[3], const int chromaSets[3], const bool candidate[3]) const
     {
         int maxMag = 0, maxRun = 0;
         bool any = false;
         const Escape3 none;
         for (int p = 0; p < kPlanes; ++p) {
-            const AcSetInfo& set = AcSetInfo::get(p == 0 ? lumaSet : chromaSet);
-            for (const BlockData& b : blocks_[p]) {
-                for (int v = 0; v < 2; ++v) {
-                    if (v == 1 && !b.predictable) continue;
-                    for (int i = 0; i < b.eventCount[v]; ++i) {
-                        const AcEvent& e = pool_[b.eventStart[v] + i];
-                        const int mag = std::abs(static_cast<int>(e.level));
-                        if (chooseAcCoding(set, e.run, mag, e.last, none).mode == AcMode::Impossible) {
-                            any = true;
-                            maxMag = std::max(maxMag, mag);
-                            maxRun = std::max(maxRun, static_cast<int>(e.run));
+            for (int i = 0; i < 3; ++i) {
+                if (!candidate[i]) continue;
+                const AcSetInfo& set = AcSetInfo::get(p == 0 ? lumaSets[i] : chromaSets[i]);
+                for (const BlockData& b : blocks_[p]) {
+                    for (int v = 0; v < 2; ++v) {
+                        if (v == 1 && !b.predictable) continue;
+                        for (int k = 0; k < b.eventCount[v]; ++k) {
+                            const AcEvent& e = pool_[b.eventStart[v] + k];
+                            const int mag = std::abs(static_cast<int>(e.level));
+                            if (set.index(e.run, mag, e.last) >= 0) continue;
+                            if (chooseAcCoding(set, e.run, mag, e.last, none).mode == AcMode::Impossible) {
+                                any = true;
+                                maxMag = std::max(maxMag, mag);
+                                maxRun = std::max(maxRun, static_cast<int>(e.run));
+                            }
                         }
                     }
                 }
@@ -176,6 +183,20 @@ private:
         e.levelBits = std::min(e.levelBits, maxEscape3LevelBits(q_.pquant));
         e.runBits = std::max(3, any ? bitsFor(maxRun) : 0);
         return e;
+    }
+
+    // Fills every block's bits[][] for the candidate sets.
+    void priceBlocks(const int lumaSets[3], const int chromaSets[3], const bool lumaCandidate[3],
+                     const bool chromaCandidate[3], const Escape3& esc3)
+    {
+        for (int p = 0; p < kPlanes; ++p) {
+            for (int i = 0; i < 3; ++i) {
+                if (!(p == 0 ? lumaCandidate : chromaCandidate)[i]) continue;
+                const AcSetInfo& set = AcSetInfo::get(p == 0 ? lumaSets[i] : chromaSets[i]);
+                for (BlockData& b : blocks_[p])
+                    for (int v = 0; v < 2; ++v) b.bits[i][v] = blockAcBits(b, v, set, esc3);
+            }
+        }
     }
 
     int blockAcBits(const BlockData& b, int variant, const AcSetInfo& set, const Escape3& esc3) const
@@ -231,10 +252,8 @@ private:
 
     // Greedy per-macroblock ACPRED choice for a pair of sets; returns the
     // AC + CBPCY + ACPRED bits and fills `decision`.
-    std::uint64_t evaluate(int lumaSet, int chromaSet, const Escape3& esc3, std::vector<std::uint8_t>& decision)
+    std::uint64_t evaluate(int lumaIndex, int chromaIndex, std::vector<std::uint8_t>& decision)
     {
-        const AcSetInfo& ls = AcSetInfo::get(lumaSet);
-        const AcSetInfo& cs = AcSetInfo::get(chromaSet);
         codedGrid_.assign(blocks_[0].size(), 0);
         decision.assign(static_cast<std::size_t>(mbw_) * mbh_, 0);
         std::uint64_t total = 0;
@@ -249,7 +268,7 @@ private:
                     int bits = kCbpcyIntra[cbpcy(mx, my, coded)].length + 1;
                     for (int k = 0; k < 6; ++k) {
                         const BlockData* b = blockAt(planeOf(k), blockX(k, mx), blockY(k, my));
-                        bits += blockAcBits(*b, v, k < 4 ? ls : cs, esc3);
+                        bits += b->bits[k < 4 ? lumaIndex : chromaIndex][v];
                     }
                     if (bits < bestBits) {
                         bestBits = bits;
@@ -322,24 +341,30 @@ private:
 
     void chooseAndWrite(IntraPictureInfo* info, TracingWriter* trace)
     {
-        // Coding sets: every allowed pair, priced with its own escape sizes.
+        // Coding sets: every allowed pair, priced with the picture's escape sizes.
+        int lumaSets[3], chromaSets[3];
+        bool lumaCandidate[3], chromaCandidate[3], anyCandidate[3];
+        for (int i = 0; i < 3; ++i) {
+            lumaSets[i] = acCodingSet(i, q_.pqindex, true);
+            chromaSets[i] = acCodingSet(i, q_.pqindex, false);
+            lumaCandidate[i] = opt_.lumaSetIndex < 0 || opt_.lumaSetIndex == i;
+            chromaCandidate[i] = opt_.chromaSetIndex < 0 || opt_.chromaSetIndex == i;
+            anyCandidate[i] = lumaCandidate[i] || chromaCandidate[i];
+        }
+        const Escape3 bestEsc = escape3For(lumaSets, chromaSets, anyCandidate);
+        priceBlocks(lumaSets, chromaSets, lumaCandidate, chromaCandidate, bestEsc);
         std::uint64_t best = std::numeric_limits<std::uint64_t>::max();
         int bestLuma = 0, bestChroma = 0;
-        Escape3 bestEsc;
         std::vector<std::uint8_t> decision, bestDecision;
         for (int li = 0; li < 3; ++li) {
-            if (opt_.lumaSetIndex >= 0 && li != opt_.lumaSetIndex) continue;
+            if (!lumaCandidate[li]) continue;
             for (int ci = 0; ci < 3; ++ci) {
-                if (opt_.chromaSetIndex >= 0 && ci != opt_.chromaSetIndex) continue;
-                const int lumaSet = acCodingSet(li, q_.pqindex, true);
-                const int chromaSet = acCodingSet(ci, q_.pqindex, false);
-                const Escape3 esc = escape3For(lumaSet, chromaSet);
-                const std::uint64_t bits = evaluate(lumaSet, chromaSet, esc, decision);
+                if (!chromaCandidate[ci]) continue;
+                const std::uint64_t bits = evaluate(li, ci, decision);
                 if (bits < best) {
                     best = bits;
                     bestLuma = li;
                     bestChroma = ci;
-                    bestEsc = esc;
                     bestDecision.swap(decision);
                 }
             }
