@@ -140,7 +140,8 @@ TEST_P(AsfMuxerRealStreams, DecodeCleanlyWithDurationAndSeeking)
 INSTANTIATE_TEST_SUITE_P(Configurations, AsfMuxerRealStreams,
                          ::testing::Values(RealCase{"AudioVideo", true, true, 0}, RealCase{"VideoOnly", true, false, 0},
                                            RealCase{"AudioOnly", false, true, 0},
-                                           RealCase{"AudioVideoSmallPackets", true, true, 1200}),
+                                           RealCase{"AudioVideoSmallPackets", true, true, 1200},
+                                           RealCase{"AudioVideoLargestChosenPackets", true, true, 32768}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // Seeking near a point lands on the key frame at or before it, found
