@@ -140,10 +140,8 @@ private:
     bool carryPrefix_ = false;
     int packetIndex_ = 0;
     std::int64_t packetsOut_ = 0;
-    double padTotal_ = 0;
     double rounding_ = 0.4054;  // quantiser rounding offset (dead zone)
     double shaping_ = 0.2;      // power applied to the masking curve
-    double frameBitsTotal_ = 0;
 
     // Scratch
     std::vector<float> frameIn_, coefs_[2], ms_[2];
@@ -325,7 +323,6 @@ void Wma9Encoder::encodeFrame(std::int64_t f)
     fr.index = f;
     lastBlockIndex_ = pat.back();
     produced_ += static_cast<double>(fr.bits);
-    frameBitsTotal_ += static_cast<double>(fr.bits);
     queue_.push_back(std::move(fr));
 }
 
@@ -670,7 +667,6 @@ void Wma9Encoder::pack(bool flushing, MediaObjects& out)
             pad = static_cast<std::uint64_t>(std::max(0.0, std::min(room, reservoir - reservoirMax_)));
         }
         produced_ += static_cast<double>(pad);
-        padTotal_ += static_cast<double>(pad);
 
         // Lay out the packet.
         BitWriter body;
@@ -711,10 +707,16 @@ void Wma9Encoder::pack(bool flushing, MediaObjects& out)
             appendBits(tmp, fr.bytes, 0, fr.bits);
             const std::uint64_t size = tmp.bitCount();
             const std::vector<std::uint8_t> all = tmp.take();
+            // At most 14 frames complete in a packet (4-bit count); the
+            // minimum frame size keeps packets far from that.
             if (used + size <= payload && complete < 14) {
                 appendBits(body, all, 0, size);
                 used += size;
                 ++complete;
+            } else if (used + size <= payload) {
+                // Unreachable with the minimum frame size: drop the frame
+                // rather than write a count the field cannot hold.
+                error_ = "too many frames in one packet";
             } else {
                 const std::uint64_t part = payload - used;
                 appendBits(body, all, 0, part);

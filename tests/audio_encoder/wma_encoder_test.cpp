@@ -290,6 +290,45 @@ TEST(WmaEncoder, DecodedStreamStartsInSync)
     EXPECT_EQ(e.objects.front().presentationTime, 0);
 }
 
+struct GstCase {
+    int rate, channels, kbps;
+};
+
+class WmaGstreamer : public ::testing::TestWithParam<GstCase> {};
+
+TEST_P(WmaGstreamer, DecodesCleanly)
+{
+    ASFW_REQUIRE_TOOL("gst-launch-1.0");
+    const GstCase& g = GetParam();
+    const Wma9Format& f = formatOf(g.rate, g.channels, g.kbps);
+    const std::vector<std::int16_t> pcm = test::interleave(test::speechSignal(f.sampleRate, 1.0), f.channels);
+    const std::uint32_t frames = static_cast<std::uint32_t>(pcm.size()) / static_cast<std::uint32_t>(f.channels);
+    const Encoded e = encodePcm(f, pcm);
+    TempDir dir;
+    const std::string wav = dir.file("stream.wav");
+    const std::string raw = dir.file("gst.raw");
+    test::WmaWavFormat wf{f.sampleRate, f.channels, f.avgBytesPerSec, f.blockAlign, f.extra};
+    ASSERT_TRUE(test::writeWmaWav(wav, wf, e.bytes, frames));
+    const test::CommandResult r = test::runCommand(
+        "gst-launch-1.0 -q filesrc location=" + test::shellQuote(wav) +
+        " ! wavparse ! avdec_wmav2 ! audioconvert ! audio/x-raw,format=S16LE,rate=" + std::to_string(f.sampleRate) +
+        ",channels=" + std::to_string(f.channels) + " ! filesink location=" + test::shellQuote(raw));
+    ASSERT_EQ(r.exitCode, 0) << r.errors;
+    const std::vector<std::int16_t> out = test::readS16(raw);
+    // GStreamer keeps the decoder's leading frames: up to three frames more.
+    const std::size_t frameLen = static_cast<std::size_t>(1) << wmaFrameLengthBits(f.sampleRate);
+    const std::size_t got = out.size() / static_cast<std::size_t>(f.channels);
+    EXPECT_GE(got, frames);
+    EXPECT_LE(got, frames + 3 * frameLen);
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, WmaGstreamer,
+                         ::testing::Values(GstCase{48000, 2, 192}, GstCase{44100, 2, 128}, GstCase{22050, 1, 16},
+                                           GstCase{8000, 1, 5}),
+                         [](const auto& info) {
+                             return std::to_string(info.param.rate) + "Hz_" + std::to_string(info.param.kbps) + "kbps";
+                         });
+
 TEST(WmaEncoder, RefusesBadInputAndUnknownFormats)
 {
     std::string error;
