@@ -59,16 +59,6 @@ struct ErrorWeights {
 };
 const ErrorWeights kErrorWeights;
 
-int eventBits(const std::int16_t levels[64], const std::uint8_t scan[64], int first, const AcSetInfo& set,
-              const Escape3& esc3)
-{
-    AcEvent ev[64];
-    const int n = collectAcEvents(levels, scan, first, ev);
-    int bits = 0;
-    for (int i = 0; i < n; ++i) bits += chooseAcCoding(set, ev[i].run, std::abs(static_cast<int>(ev[i].level)), ev[i].last, esc3).bits;
-    return bits;
-}
-
 }  // namespace
 
 int rdoRefineLevels(const float coefficients[64], const PictureQuant& q, const AcSetInfo& set,
@@ -78,26 +68,56 @@ int rdoRefineLevels(const float coefficients[64], const PictureQuant& q, const A
     Escape3 esc3;
     esc3.levelBits = maxEscape3LevelBits(q.pquant);
     esc3.runBits = 6;
-    int bits = eventBits(levels, scan, first, set, esc3);
-    for (int i = 63; i >= first; --i) {
-        const int pos = scan[i];
-        const int l = levels[pos];
-        if (l == 0) continue;
+    auto cost = [&](int run, int level, bool last) {
+        return chooseAcCoding(set, run, std::abs(level), last, esc3).bits;
+    };
+    // The non-zero levels as events: scan index and level, in scan order.
+    int at[64], lv[64];
+    int n = 0;
+    for (int i = first; i < 64; ++i)
+        if (levels[scan[i]] != 0) {
+            at[n] = i;
+            lv[n] = levels[scan[i]];
+            ++n;
+        }
+    auto runOf = [&](int j) { return at[j] - (j == 0 ? first : at[j - 1] + 1); };
+    // Reverse scan order, one step toward zero each, when it pays. Only the
+    // changed event and its neighbour's run or last flag change bits.
+    for (int j = n - 1; j >= 0; --j) {
+        const int l = lv[j];
         const int smaller = l > 0 ? l - 1 : l + 1;
+        const int pos = scan[at[j]];
         const float c = coefficients[pos];
         const float eOld = c - static_cast<float>(s.dequantAc(l));
         const float eNew = c - static_cast<float>(s.dequantAc(smaller));
         const float dD = (eNew * eNew - eOld * eOld) * kErrorWeights.w[pos];
+        const bool last = j == n - 1;
+        const int run = runOf(j);
+        int dR;
+        if (smaller != 0) {
+            dR = cost(run, smaller, last) - cost(run, l, last);
+        } else if (last) {
+            dR = -cost(run, l, true);
+            if (j > 0) dR += cost(runOf(j - 1), lv[j - 1], true) - cost(runOf(j - 1), lv[j - 1], false);
+        } else {
+            const int nextRun = runOf(j + 1);
+            const bool nextLast = j + 1 == n - 1;
+            dR = -cost(run, l, false) - cost(nextRun, lv[j + 1], nextLast) +
+                 cost(run + 1 + nextRun, lv[j + 1], nextLast);
+        }
+        if (dD + lambda * static_cast<float>(dR) >= 0.0f) continue;
         levels[pos] = static_cast<std::int16_t>(smaller);
-        const int newBits = eventBits(levels, scan, first, set, esc3);
-        if (dD + lambda * static_cast<float>(newBits - bits) < 0.0f)
-            bits = newBits;
-        else
-            levels[pos] = static_cast<std::int16_t>(l);
+        if (smaller != 0) {
+            lv[j] = smaller;
+        } else {
+            for (int k = j; k + 1 < n; ++k) {
+                at[k] = at[k + 1];
+                lv[k] = lv[k + 1];
+            }
+            --n;
+        }
     }
-    int nonZero = 0;
-    for (int i = first; i < 64; ++i) nonZero += levels[scan[i]] != 0;
-    return nonZero;
+    return n;
 }
 
 int quantizeIntraDc(float dcCoefficient, const PictureQuant& q)
