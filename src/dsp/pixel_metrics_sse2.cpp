@@ -103,14 +103,20 @@ unsigned satd8x8(const std::uint8_t* a, int aStride, const std::uint8_t* b, int 
                              _mm_unpacklo_epi8(load8(b + y * bStride), zero));
     hadamardRows(r);  // vertical transform (across rows)
     transpose8x8(r);
-    hadamardRows(r);  // horizontal transform
+    // Horizontal transform: two butterfly stages, then the last one folded
+    // into the sum, as |a + b| + |a - b| = 2 max(|a|, |b|) (so the halved
+    // sum of magnitudes is the sum of those maxima, exactly).
+    for (int len = 1; len < 4; len <<= 1)
+        for (int i = 0; i < 8; i += 2 * len)
+            for (int k = i; k < i + len; ++k) butterfly(r[k], r[k + len]);
     const __m128i ones = _mm_set1_epi16(1);
     __m128i acc = zero;
-    for (int i = 0; i < 8; ++i) {
-        const __m128i m = _mm_max_epi16(r[i], _mm_sub_epi16(zero, r[i]));
-        acc = _mm_add_epi32(acc, _mm_madd_epi16(m, ones));
+    for (int i = 0; i < 4; ++i) {
+        const __m128i a = _mm_max_epi16(r[i], _mm_sub_epi16(zero, r[i]));
+        const __m128i b = _mm_max_epi16(r[i + 4], _mm_sub_epi16(zero, r[i + 4]));
+        acc = _mm_add_epi32(acc, _mm_madd_epi16(_mm_max_epi16(a, b), ones));
     }
-    return (horizontalSum32(acc) + 1) >> 1;
+    return horizontalSum32(acc);
 }
 
 unsigned satd16x16(const std::uint8_t* a, int aStride, const std::uint8_t* b, int bStride)
