@@ -441,9 +441,44 @@ void Wma9Encoder::codeFrame(std::int64_t f, double target, double minimum, BitWr
         pos += n;
     }
 
+    // Short blocks of one frame share their exponents (per mid/side mode):
+    // sent with the first block that needs them, reused by the others.
+    bool uniformShort = nBlocks > 1;
+    for (const BlockData& bd : blocks) uniformShort = uniformShort && bd.k == blocks.front().k && bd.k > 0;
+    if (uniformShort) {
+        for (int mode = 0; mode < 2; ++mode) {
+            for (int c = 0; c < channels_; ++c) {
+                const std::size_t nb = p_.bandWidths[blocks.front().k].size();
+                std::vector<double> avg(nb, 0.0);
+                int count = 0;
+                for (const BlockData& bd : blocks) {
+                    if (static_cast<int>(bd.ms) != mode) continue;
+                    for (std::size_t b = 0; b < nb; ++b) avg[b] += bd.exps[c][b];
+                    ++count;
+                }
+                if (!count) continue;
+                std::vector<int> shared(nb);
+                int last = 36, top = -1000;
+                for (std::size_t b = 0; b < nb; ++b) {
+                    int e = static_cast<int>(std::lround(avg[b] / count));
+                    e = std::max(e, -60);
+                    e = std::min(std::max(e, last - 60), last + 60);
+                    shared[b] = e;
+                    last = e;
+                    top = std::max(top, e);
+                }
+                for (BlockData& bd : blocks)
+                    if (static_cast<int>(bd.ms) == mode) bd.exps[c] = shared;
+            }
+        }
+    }
+
     // Quantise the whole frame at noise offset a (dB relative to the mask).
     std::vector<WmaBlockCode> codes(nBlocks);
     auto quantise = [&](int a) {
+        // Exponents the decoder holds, per channel, within this frame.
+        bool held[2] = {false, false};
+        int heldMode = -1;
         for (std::size_t bi = 0; bi < nBlocks; ++bi) {
             const BlockData& bd = blocks[bi];
             WmaBlockCode& bc = codes[bi];
@@ -506,6 +541,15 @@ void Wma9Encoder::codeFrame(std::int64_t f, double target, double minimum, BitWr
             if (bd.ms && anyCoded) {
                 bc.ch[0].coded = true;
                 bc.ch[1].coded = true;
+            }
+            if (uniformShort) {
+                bool need = bi == 0 || static_cast<int>(bd.ms) != heldMode;
+                for (int c = 0; c < channels_; ++c) need = need || (bc.ch[c].coded && !held[c]);
+                bc.sendExps = need;
+                if (need) {
+                    heldMode = static_cast<int>(bd.ms);
+                    for (int c = 0; c < channels_; ++c) held[c] = bc.ch[c].coded;
+                }
             }
         }
     };
