@@ -5,17 +5,15 @@ namespace asfw::vc1 {
 
 namespace {
 
-// The 8-point basis of the standard's transform (rows = basis functions).
-constexpr int kT8[8][8] = {
-    {12, 12, 12, 12, 12, 12, 12, 12},
-    {16, 15, 9, 4, -4, -9, -15, -16},
-    {16, 6, -6, -16, -16, -6, 6, 16},
-    {15, -4, -16, -9, 9, 16, 4, -15},
-    {12, -12, -12, 12, 12, -12, -12, 12},
-    {9, -16, 4, 15, -15, -4, 16, -9},
-    {6, -16, 16, -6, -6, 16, -16, 6},
-    {4, -9, 15, -16, 16, -15, 9, -4},
-};
+// The 8-point basis of the standard's transform, rows = basis functions:
+//   12  12  12  12  12  12  12  12
+//   16  15   9   4  -4  -9 -15 -16
+//   16   6  -6 -16 -16  -6   6  16
+//   15  -4 -16  -9   9  16   4 -15
+//   12 -12 -12  12  12 -12 -12  12
+//    9 -16   4  15 -15  -4  16  -9
+//    6 -16  16  -6  -6  16 -16   6
+//    4  -9  15 -16  16 -15   9  -4
 // Squared norms of the basis rows; the inverse divides by 1024 overall.
 constexpr float kNorm[8] = {1152, 1156, 1168, 1156, 1152, 1156, 1168, 1156};
 
@@ -52,6 +50,21 @@ inline void inverse8(const int* in, int out[8])
     out[7] = t5 - o1;
 }
 
+// One 8-point forward pass, y[u] = sum_i T[u][i] * x[i], in even/odd form.
+inline void forward8(const int x[8], int y[8])
+{
+    const int e0 = x[0] + x[7], e1 = x[1] + x[6], e2 = x[2] + x[5], e3 = x[3] + x[4];
+    const int o0 = x[0] - x[7], o1 = x[1] - x[6], o2 = x[2] - x[5], o3 = x[3] - x[4];
+    y[0] = 12 * (e0 + e1 + e2 + e3);
+    y[4] = 12 * (e0 - e1 - e2 + e3);
+    y[2] = 16 * e0 + 6 * e1 - 6 * e2 - 16 * e3;
+    y[6] = 6 * e0 - 16 * e1 + 16 * e2 - 6 * e3;
+    y[1] = 16 * o0 + 15 * o1 + 9 * o2 + 4 * o3;
+    y[3] = 15 * o0 - 4 * o1 - 16 * o2 - 9 * o3;
+    y[5] = 9 * o0 - 16 * o1 + 4 * o2 + 15 * o3;
+    y[7] = 4 * o0 - 9 * o1 + 15 * o2 - 16 * o3;
+}
+
 template <class Sample>
 void forward(const Sample* src, std::ptrdiff_t stride, float coefficients[64])
 {
@@ -61,18 +74,13 @@ void forward(const Sample* src, std::ptrdiff_t stride, float coefficients[64])
         const Sample* row = src + y * stride;
         int x[8];
         for (int i = 0; i < 8; ++i) x[i] = row[i];
-        for (int u = 0; u < 8; ++u) {
-            int acc = 0;
-            for (int i = 0; i < 8; ++i) acc += kT8[u][i] * x[i];
-            tmp[y * 8 + u] = acc;
-        }
+        forward8(x, tmp + y * 8);
     }
     for (int u = 0; u < 8; ++u) {
-        for (int v = 0; v < 8; ++v) {
-            int acc = 0;
-            for (int y = 0; y < 8; ++y) acc += kT8[v][y] * tmp[y * 8 + u];
-            coefficients[v * 8 + u] = static_cast<float>(acc) * kScale.s[v * 8 + u];
-        }
+        int col[8], out[8];
+        for (int y = 0; y < 8; ++y) col[y] = tmp[y * 8 + u];
+        forward8(col, out);
+        for (int v = 0; v < 8; ++v) coefficients[v * 8 + u] = static_cast<float>(out[v]) * kScale.s[v * 8 + u];
     }
 }
 
