@@ -42,6 +42,13 @@ public:
         const std::size_t i = u8() % (N + 1);
         return i < N ? table[i] : static_cast<int>(u32());
     }
+    // The same with the raw value taken modulo `rawLimit` (positive).
+    template <std::size_t N>
+    int pick(const int (&table)[N], std::uint32_t rawLimit)
+    {
+        const std::size_t i = u8() % (N + 1);
+        return i < N ? table[i] : static_cast<int>(u32() % rawLimit);
+    }
 
 private:
     const std::uint8_t* p_;
