@@ -110,8 +110,8 @@ struct ClipOptions {
     int keyInterval = 1000;
     std::function<bool(int frame, int mbX, int mbY, Vc1Mv& mv)> forceMv;
     std::function<bool(int frame, int mbX, int mbY)> forceIntra;
-    int skipImode = -1;
-    bool skipInvert = false;
+    // Skip bitplane mode per frame: imode | invert << 3, or -1 = cheapest.
+    std::function<int(int frame)> skipMode;
 };
 
 EncodedClip encodeClip(const std::function<std::vector<std::uint8_t>(int)>& source, int width, int height,
@@ -147,8 +147,10 @@ EncodedClip encodeClip(const std::function<std::vector<std::uint8_t>(int)>& sour
             po.complexity = o.complexity;
             po.rnd = rnd;
             po.quant = q;
-            po.forceSkipImode = o.skipImode;
-            po.forceSkipInvert = o.skipInvert;
+            if (o.skipMode && o.skipMode(n) >= 0) {
+                po.forceSkipImode = o.skipMode(n) & 7;
+                po.forceSkipInvert = (o.skipMode(n) >> 3) != 0;
+            }
             if (o.forceMv) po.forceMv = [&, n](int x, int y, Vc1Mv& mv) { return o.forceMv(n, x, y, mv); };
             if (o.forceIntra) po.forceIntra = [&, n](int x, int y) { return o.forceIntra(n, x, y); };
             f.data = pcoder.encode(src, ref, recon, seq, po);
@@ -294,26 +296,20 @@ TEST(Vc1InterBitExact, HybridPredictionAndIntraMacroblocks)
 TEST(Vc1InterBitExact, EverySkipBitplaneMode)
 {
     ASFW_REQUIRE_TOOL("ffmpeg");
-    // Each IMODE with and without inversion on a plane of 7 x 5 macroblocks
-    // (odd sizes: Norm-2 starts with a single bit, Norm-6 uses 3x2 tiles with
-    // a leftover row), on content where some macroblocks are skipped and
-    // some not, and on a still picture where the last macroblock is a
-    // skipped one (one bit in raw mode).
+    // One P picture per IMODE with and without inversion on a plane of 7 x 5
+    // macroblocks (odd sizes: Norm-2 starts with a single bit, Norm-6 uses
+    // 3x2 tiles with a leftover row), some macroblocks skipped and some
+    // not; then a still clip in raw mode, whose last macroblock is a
+    // skipped one of a single bit.
     const int w = 112, h = 80;
-    for (Motion m : {Motion::Object, Motion::Still})
-        for (int mode = 0; mode < 7; ++mode)
-            for (int inv = 0; inv < (mode == 0 ? 1 : 2); ++inv) {
-                if (m == Motion::Still && mode != 0) continue;  // the raw mode's last-macroblock case
-                ClipOptions o;
-                o.pqindex = 8;
-                o.complexity = 1;
-                o.skipImode = mode;
-                o.skipInvert = inv != 0;
-                const EncodedClip clip = encodeClip(clipSource(m, w, h), w, h, 3, o);
-                expectBitExact(clip, w, h,
-                               "imode " + std::to_string(mode) + " invert " + std::to_string(inv) + " motion " +
-                                   std::to_string(static_cast<int>(m)));
-            }
+    ClipOptions o;
+    o.pqindex = 8;
+    o.complexity = 1;
+    // Frames 1..13: raw, then modes 1..6 each without and with inversion.
+    o.skipMode = [](int frame) { return frame == 1 ? 0 : ((frame / 2) | ((frame & 1) << 3)); };
+    expectBitExact(encodeClip(clipSource(Motion::Object, w, h), w, h, 14, o), w, h, "every mode");
+    o.skipMode = [](int) { return 0; };
+    expectBitExact(encodeClip(clipSource(Motion::Still, w, h), w, h, 3, o), w, h, "raw still");
 }
 
 }  // namespace
