@@ -383,14 +383,25 @@ void Wma9Encoder::codeFrame(std::int64_t f, double target, double minimum, BitWr
         // Mid/side decision by perceptual entropy.
         bd.ms = false;
         if (channels_ == 2) {
-            std::vector<float> thrM, enM, thrS, enS;
-            for (int i = 0; i < n; ++i) {
-                const float l = coefs_[0][static_cast<std::size_t>(i)], r = coefs_[1][static_cast<std::size_t>(i)];
-                ms_[0][static_cast<std::size_t>(i)] = 0.5f * (l + r);
-                ms_[1][static_cast<std::size_t>(i)] = 0.5f * (l - r);
+            // Mid/side band energies (the mid/side thresholds follow from
+            // the left/right ones).
+            std::vector<float> enM(nb, 0.f), enS(nb, 0.f);
+            int bandPos = 0;
+            for (std::size_t b = 0; b < nb; ++b) {
+                const int w = p_.bandWidths[k][b];
+                double em = 0, es = 0;
+                for (int i = bandPos; i < bandPos + w; ++i) {
+                    const float l = coefs_[0][static_cast<std::size_t>(i)], r = coefs_[1][static_cast<std::size_t>(i)];
+                    const float m = 0.5f * (l + r), sd = 0.5f * (l - r);
+                    ms_[0][static_cast<std::size_t>(i)] = m;
+                    ms_[1][static_cast<std::size_t>(i)] = sd;
+                    em += static_cast<double>(m) * m;
+                    es += static_cast<double>(sd) * sd;
+                }
+                enM[b] = static_cast<float>(em / w + 1e-3);
+                enS[b] = static_cast<float>(es / w + 1e-3);
+                bandPos += w;
             }
-            psy_[k]->analyse(ms_[0].data(), thrM, enM);
-            psy_[k]->analyse(ms_[1].data(), thrS, enS);
             double peLR = 0, peMS = 0;
             for (std::size_t b = 0; b < nb; ++b) {
                 const double w = p_.bandWidths[k][b];
@@ -564,8 +575,10 @@ void Wma9Encoder::codeFrame(std::int64_t f, double target, double minimum, BitWr
     // start from the previous frame's offset, gallop to a bracket, then
     // bisect. Result: the finest offset whose frame fits the target.
     constexpr int kLow = -40, kHigh = 90;
+    int evaluated = kLow - 100;  // offset the codes currently hold
     auto fits = [&](int a) {
         quantise(a);
+        evaluated = a;
         return countBits() <= target;
     };
     int start = std::min(kHigh, std::max(kLow, lastOffset_));
@@ -601,7 +614,7 @@ void Wma9Encoder::codeFrame(std::int64_t f, double target, double minimum, BitWr
             if (fits(mid)) hi = mid;
             else lo = mid;
         }
-        quantise(hi);
+        if (evaluated != hi) quantise(hi);
         lastOffset_ = hi;
     } else {
         // Even the coarsest quantiser does not fit: send silence.
