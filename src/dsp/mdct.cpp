@@ -14,11 +14,11 @@ Mdct::Mdct(int n) : n_(n)
     twiddle_.resize(static_cast<std::size_t>(m));
     post_.resize(static_cast<std::size_t>(m));
     for (int i = 0; i < m; ++i) {
-        twiddle_[static_cast<std::size_t>(i)] = std::polar(1.0, -kPi * (i + 0.25) / n);
-        post_[static_cast<std::size_t>(i)] = std::polar(1.0, -kPi * i / n);
+        twiddle_[static_cast<std::size_t>(i)] = std::polar(1.0f, static_cast<float>(-kPi * (i + 0.25) / n));
+        post_[static_cast<std::size_t>(i)] = std::polar(1.0f, static_cast<float>(-kPi * i / n));
     }
     fftTw_.resize(static_cast<std::size_t>(m / 2 > 0 ? m / 2 : 1));
-    for (int i = 0; i < m / 2; ++i) fftTw_[static_cast<std::size_t>(i)] = std::polar(1.0, -2.0 * kPi * i / m);
+    for (int i = 0; i < m / 2; ++i) fftTw_[static_cast<std::size_t>(i)] = std::polar(1.0f, static_cast<float>(-2.0 * kPi * i / m));
     bitrev_.resize(static_cast<std::size_t>(m));
     int bits = 0;
     while ((1 << bits) < m) ++bits;
@@ -32,7 +32,7 @@ Mdct::Mdct(int n) : n_(n)
     buf_.resize(static_cast<std::size_t>(m));
 }
 
-void Mdct::fft(std::complex<double>* a)
+void Mdct::fft(std::complex<float>* a)
 {
     const int m = n_ / 2;
     for (int i = 0; i < m; ++i) {
@@ -44,7 +44,7 @@ void Mdct::fft(std::complex<double>* a)
         const int step = m / len;
         for (int s = 0; s < m; s += len) {
             for (int j = 0; j < half; ++j) {
-                const std::complex<double> t = a[s + j + half] * fftTw_[static_cast<std::size_t>(j * step)];
+                const std::complex<float> t = a[s + j + half] * fftTw_[static_cast<std::size_t>(j * step)];
                 a[s + j + half] = a[s + j] - t;
                 a[s + j] += t;
             }
@@ -59,19 +59,19 @@ void Mdct::forward(const float* in, float* out)
     // Fold the four quarters (a, b, c, d) into (-c_r - d, a - b_r): the
     // MDCT is then a DCT-IV of n points.
     for (int i = 0; i < h; ++i) {
-        fold_[static_cast<std::size_t>(i)] = -static_cast<double>(in[3 * h - 1 - i]) - in[3 * h + i];
-        fold_[static_cast<std::size_t>(h + i)] = static_cast<double>(in[i]) - in[n - 1 - i];
+        fold_[static_cast<std::size_t>(i)] = -in[3 * h - 1 - i] - in[3 * h + i];
+        fold_[static_cast<std::size_t>(h + i)] = in[i] - in[n - 1 - i];
     }
     // DCT-IV through an n/2-point complex FFT.
     for (int i = 0; i < h; ++i) {
-        const std::complex<double> z(fold_[static_cast<std::size_t>(2 * i)], fold_[static_cast<std::size_t>(n - 1 - 2 * i)]);
+        const std::complex<float> z(fold_[static_cast<std::size_t>(2 * i)], fold_[static_cast<std::size_t>(n - 1 - 2 * i)]);
         buf_[static_cast<std::size_t>(i)] = z * twiddle_[static_cast<std::size_t>(i)];
     }
     fft(buf_.data());
     for (int k = 0; k < h; ++k) {
-        const std::complex<double> y = buf_[static_cast<std::size_t>(k)] * post_[static_cast<std::size_t>(k)];
-        out[2 * k] = static_cast<float>(y.real());
-        out[n - 1 - 2 * k] = static_cast<float>(-y.imag());
+        const std::complex<float> y = buf_[static_cast<std::size_t>(k)] * post_[static_cast<std::size_t>(k)];
+        out[2 * k] = y.real();
+        out[n - 1 - 2 * k] = -y.imag();
     }
 }
 

@@ -23,13 +23,13 @@ public:
 
 private:
     int n_;
-    std::vector<std::complex<double>> twiddle_;  // pre-rotation, n/2 entries
-    std::vector<std::complex<double>> post_;     // post-rotation, n/2 entries
-    std::vector<std::complex<double>> fftTw_;    // FFT roots, n/4 entries
+    std::vector<std::complex<float>> twiddle_;  // pre-rotation, n/2 entries
+    std::vector<std::complex<float>> post_;     // post-rotation, n/2 entries
+    std::vector<std::complex<float>> fftTw_;    // FFT roots, n/4 entries
     std::vector<int> bitrev_;
-    std::vector<double> fold_;
-    std::vector<std::complex<double>> buf_;
-    void fft(std::complex<double>* a);
+    std::vector<float> fold_;
+    std::vector<std::complex<float>> buf_;
+    void fft(std::complex<float>* a);
 };
 
 void mdctReference(const float* in, float* out, int n);
