@@ -42,7 +42,7 @@ for t in "${targets[@]}"; do
     if (cd "$work" && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
         UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
         "$root/$build/fuzz/fuzz_$t" "$corpus" "${seeds[@]}" \
-        -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 -max_len=1024 -len_control=0 \
+        -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2048 -max_len=1024 -len_control=0 \
         "${parallel[@]}" -print_final_stats=1 -artifact_prefix="$artifacts/") >"$log" 2>&1; then
         grep -E '^stat::(number_of_executed_units|peak_rss_mb)|^Done' "$log" | tail -n 3 || true
     else
