@@ -110,6 +110,7 @@ struct ClipOptions {
     int keyInterval = 1000;
     std::function<bool(int frame, int mbX, int mbY, Vc1Mv& mv)> forceMv;
     std::function<bool(int frame, int mbX, int mbY)> forceIntra;
+    bool fastUvMc = false;  // FASTUVMC in the sequence header
     // Skip bitplane mode per frame: imode | invert << 3, or -1 = cheapest.
     std::function<int(int frame)> skipMode;
 };
@@ -119,6 +120,7 @@ EncodedClip encodeClip(const std::function<std::vector<std::uint8_t>(int)>& sour
 {
     EncodedClip clip;
     vc1::SequenceHeader seq;  // Main profile, explicit quantiser, no loop filter
+    seq.fastUvMc = o.fastUvMc;
     clip.sequenceHeader = vc1::sequenceHeaderBytes(seq);
     Frame src, recon, ref;
     src.allocate(width, height);
@@ -291,6 +293,17 @@ TEST(Vc1InterBitExact, HybridPredictionAndIntraMacroblocks)
     EXPECT_GT(clip.hybridBits, 10);
     EXPECT_GT(clip.intraMbs, 5);
     expectBitExact(clip, w, h, "hybrid");
+}
+
+TEST(Vc1InterBitExact, FastChromaMotion)
+{
+    ASFW_REQUIRE_TOOL("ffmpeg");
+    // FASTUVMC: chroma vectors rounded to half samples toward zero.
+    ClipOptions o;
+    o.pqindex = 5;
+    o.fastUvMc = true;
+    const int w = 96, h = 64;
+    expectBitExact(encodeClip(clipSource(Motion::Shake, w, h), w, h, 5, o), w, h, "fast chroma");
 }
 
 TEST(Vc1InterBitExact, EverySkipBitplaneMode)
