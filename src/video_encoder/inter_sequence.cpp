@@ -35,7 +35,8 @@ bool InterSequence::encodeP(const SequenceHeader& seq, const Frame& src, const P
     // motion-compensated distortion is close to the pictures' own activity
     // (what intra coding has to spend bits on).
     const int total = src.mbWidth * src.mbHeight;
-    if (2 * coder_.stats().intra > total || coder_.interDistortion() * 10 > coder_.intraActivity() * 7) {
+    if (2 * coder_.stats().intra > total ||
+        (!callerSceneCuts_ && coder_.interDistortion() * 10 > coder_.intraActivity() * 7)) {
         ++scenecuts_;
         return false;
     }

@@ -46,6 +46,11 @@ public:
     // instead of a coded one (the decoder toggles on it too).
     const Frame& reference() const { return ref_; }
     void flipRounding() { rnd_ ^= 1; }
+    // The caller finds scene cuts on the source pictures (before coding):
+    // encodeP then gives up only on a picture most of whose macroblocks
+    // are intra. (The distortion rule misfires at coarse quantisers, where
+    // the reference itself is far from the source.)
+    void setCallerSceneCuts(bool on) { callerSceneCuts_ = on; }
 
 private:
     std::int64_t keySpacing_;
@@ -54,6 +59,7 @@ private:
     std::int64_t lastKeyTime_ = 0;
     int rnd_ = 1;
     int scenecuts_ = 0;
+    bool callerSceneCuts_ = false;
     Frame ref_;
     PPictureCoder coder_;
 };

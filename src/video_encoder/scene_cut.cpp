@@ -16,7 +16,7 @@ bool isSceneCut(std::uint64_t intraCost, std::uint64_t interCost, int framesSinc
 SceneCutRule sceneCutRuleFor(std::int64_t frameDuration)
 {
     SceneCutRule r;
-    if (frameDuration > 0) r.minGap = std::max(2, static_cast<int>(2500000 / frameDuration));
+    if (frameDuration > 0) r.minGap = std::max(2, static_cast<int>(1000000 / frameDuration));
     return r;
 }
 

@@ -19,8 +19,8 @@ struct SceneCutRule {
 // this was a key frame).
 bool isSceneCut(std::uint64_t intraCost, std::uint64_t interCost, int framesSinceKey, const SceneCutRule& rule);
 
-// The gap rule for a frame duration in 100 ns (a quarter of a second,
-// at least two pictures).
+// The gap rule for a frame duration in 100 ns (a tenth of a second, at
+// least two pictures).
 SceneCutRule sceneCutRuleFor(std::int64_t frameDuration);
 
 }  // namespace asfw::vc1

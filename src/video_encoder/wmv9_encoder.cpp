@@ -42,6 +42,7 @@ Wmv9Encoder::Wmv9Encoder(const VideoSettings& settings, const Wmv9EncoderOptions
     source_.allocate(settings.width, settings.height);
     recon_.allocate(settings.width, settings.height);
     trace_ = options.traceTarget.empty() ? vc1::traceTarget() : options.traceTarget;
+    inter_.setCallerSceneCuts(true);  // encode() looks for them on the source pictures
 }
 
 std::vector<std::uint8_t> Wmv9Encoder::codecData() const { return vc1::sequenceHeaderBytes(sequence_); }

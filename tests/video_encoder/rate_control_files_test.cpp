@@ -73,7 +73,8 @@ struct FileFigures {
     double seconds = 0;
     double psnr = 0;                      // mean over pictures, luma+chroma, of the reconstruction
     std::int64_t skipped = 0;
-    std::uint32_t espBitrate = 0, espAltBitrate = 0, espBufferMs = 0;
+    std::uint32_t espBitrate = 0, espAltBitrate = 0, espBufferMs = 0, espAltBufferMs = 0;
+    std::uint32_t sbpBitrate = 0;  // Stream Bitrate Properties
     std::vector<std::uint8_t> header;
     std::vector<test::RcvFrame> rcv;
     std::vector<std::vector<std::uint8_t>> recon;
@@ -142,6 +143,10 @@ FileFigures writeAndMeasure(const test::TempDir& dir, Content content, const Mod
     d.bitrate = s.bitrate;
     d.bufferWindowMs = s.bufferWindowMs;
     d.peakBitrate = s.peakBitrate;
+    // As the runtime describes the stream: the peak bucket's window, and
+    // the measured average for quality-driven VBR.
+    d.peakBufferMs = s.peakBufferMs;
+    d.measureBitrate = mode.vbr && mode.passes == 1;
     d.averageTimePerFrame = kFrameDuration;
     d.fourCC = 0x33564D57;
     EXPECT_TRUE(mux.addStream(d));
@@ -183,7 +188,10 @@ FileFigures writeAndMeasure(const test::TempDir& dir, Content content, const Mod
         r.espBitrate = e->bitrate;
         r.espAltBitrate = e->alternateBitrate;
         r.espBufferMs = e->bufferMs;
+        r.espAltBufferMs = e->alternateBufferMs;
     }
+    for (const auto& b : file.bitrates())
+        if (b.stream == 1) r.sbpBitrate = b.bitrate;
     return r;
 }
 
@@ -254,11 +262,13 @@ TEST_P(RateControlFiles, AverageBucketAndKeySpacing)
     if (c.peak) {
         EXPECT_LE(worstBucket(f, 2.5 * target, 6000), 1.0);
         EXPECT_EQ(f.espAltBitrate, static_cast<std::uint32_t>(2.5 * target));
+        EXPECT_EQ(f.espAltBufferMs, 6000u);
     } else {
         EXPECT_LE(worstBucket(f, target, 3000), 1.0);
     }
     EXPECT_EQ(f.espBitrate, static_cast<std::uint32_t>(target));
     EXPECT_EQ(f.espBufferMs, 3000u);
+    EXPECT_EQ(f.sbpBitrate, static_cast<std::uint32_t>(target));
     ASSERT_FALSE(f.keys.empty());
     EXPECT_TRUE(f.keys[0]);
     EXPECT_LE(longestKeyDistance(f), 4000u);
@@ -281,16 +291,22 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(RateControlQuality, BitsAndPsnrRiseWithTheQualityLevel)
 {
     test::TempDir dir;
+    for (Content content : {Content::Mixed, Content::Pan}) {
     double lastRate = 0, lastPsnr = 0;
     for (std::uint32_t q : {10u, 35u, 60u, 85u}) {
-        SCOPED_TRACE(q);
+        SCOPED_TRACE(testing::Message() << contentName(content) << " quality " << q);
         const Mode mode{"quality", true, 1, q};
-        const FileFigures f = writeAndMeasure(dir, Content::Mixed, mode, 300, 60, false);
+        const FileFigures f = writeAndMeasure(dir, content, mode, 300, 60, false);
         const double rate = averageBitrate(f);
         EXPECT_GT(rate, lastRate * 1.1);
         EXPECT_GT(f.psnr, lastPsnr + 0.5);
+        // The header carries the rate the stream turned out to have.
+        EXPECT_NEAR(f.espBitrate / rate, 1.0, 0.01);
+        EXPECT_EQ(f.sbpBitrate, f.espBitrate);
+        EXPECT_GE(f.espAltBitrate, f.espBitrate);
         lastRate = rate;
         lastPsnr = f.psnr;
+    }
     }
 }
 

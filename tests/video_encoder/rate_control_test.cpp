@@ -134,7 +134,8 @@ TEST(RateControlAnalysis, CostsSeeMotionAndCuts)
 TEST(RateControlAnalysis, SceneCutRuleKeepsAGap)
 {
     const SceneCutRule r = sceneCutRuleFor(400000);  // 25 frames per second
-    EXPECT_EQ(r.minGap, 6);
+    EXPECT_EQ(r.minGap, 2);
+    EXPECT_EQ(sceneCutRuleFor(166666).minGap, 6);  // 60 frames per second
     EXPECT_FALSE(isSceneCut(1000, 900, r.minGap - 1, r));
     EXPECT_TRUE(isSceneCut(1000, 900, r.minGap, r));
     EXPECT_FALSE(isSceneCut(1000, 500, r.minGap, r));
