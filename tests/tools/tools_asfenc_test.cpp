@@ -115,6 +115,30 @@ TEST(Asfenc, Y4mThroughAPipeFromFfmpegWithAWav)
     EXPECT_EQ(decodedFrames(dir.file("out.wmv")), 50);
 }
 
+TEST(Asfenc, AudioFromAPipeAndBothStreamsFromNamedPipesOfOneFfmpeg)
+{
+    ASFW_REQUIRE_TOOL("ffmpeg");
+    TempDir dir;
+    write(dir.file("in.y4m"), y4m(96, 64, 25));
+    const std::string cd = "cd " + shellQuote(dir.path()) + " && ";
+    const CommandResult a = runCommand(cd + "ffmpeg -nostdin -v error -f lavfi -i sine=frequency=440:sample_rate=22050 -t 1 "
+                                            "-c:a pcm_s24le -ac 3 -f wav - | " +
+                                       shellQuote(kAsfenc) + " -i in.y4m -a - -o piped.wmv");
+    ASSERT_EQ(a.exitCode, 0) << a.errors;
+    EXPECT_NE(probeStreams(dir.file("piped.wmv")).find("wmav2,audio"), std::string::npos);
+
+    // FFmpeg opens its outputs in order and writes none before all are open;
+    // asfenc opens both inputs before it reads either, and drains both pipes
+    // so that FFmpeg's own interleaving never blocks it.
+    const CommandResult b = runCommand(
+        cd + "mkfifo v.y4m a.wav && (timeout 60 ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=96x64:rate=25 " +
+        "-f lavfi -i sine=sample_rate=44100 -map 0:v -t 2 -f yuv4mpegpipe v.y4m -map 1:a -t 2 -f wav a.wav &) && " +
+        "timeout 60 " + shellQuote(kAsfenc) + " -i v.y4m -a a.wav -o fifo.wmv");
+    ASSERT_EQ(b.exitCode, 0) << b.errors;
+    EXPECT_EQ(decodedFrames(dir.file("fifo.wmv")), 50);
+    EXPECT_NE(probeStreams(dir.file("fifo.wmv")).find("wmav2,audio"), std::string::npos);
+}
+
 TEST(Asfenc, RawI420FromStandardInputAndTwoPassFromAFile)
 {
     ASFW_REQUIRE_TOOL("ffmpeg");

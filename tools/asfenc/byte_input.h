@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,28 @@ private:
     bool ownsFile_ = false;
     bool regular_ = false;
     std::int64_t size_ = -1;
+};
+
+// Drains another input (a pipe) on a thread of its own into memory, so that a
+// program writing two pipes in its own interleaving never waits on the one
+// this program is not reading at the moment. What arrived is kept until it
+// is read.
+class PipeDrain final : public ByteInput {
+public:
+    explicit PipeDrain(ByteInput& source);
+    ~PipeDrain() override;
+    PipeDrain(const PipeDrain&) = delete;
+    PipeDrain& operator=(const PipeDrain&) = delete;
+
+    std::size_t read(void* data, std::size_t size) override;
+    bool failed() const override;
+    bool canRewind() const override { return false; }
+    bool rewind() override { return false; }
+    std::int64_t knownSize() const override { return -1; }
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
 };
 
 class MemoryInput final : public ByteInput {

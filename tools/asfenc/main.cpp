@@ -10,6 +10,7 @@
 #include "wav_reader.h"
 #include "y4m_reader.h"
 
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -31,7 +32,28 @@ constexpr int kExitInterrupted = 130;
 
 volatile std::sig_atomic_t g_interrupted = 0;
 
-void onInterrupt(int) { g_interrupted = 1; }
+// The first Ctrl-C (or SIGTERM) asks for the file to be finished with what
+// it has; a second one ends the program at once. The handler is installed
+// without SA_RESTART so that a read blocked on a silent pipe gives up.
+void onInterrupt(int signal)
+{
+    if (g_interrupted) {
+        std::signal(signal, SIG_DFL);
+        std::raise(signal);
+        return;
+    }
+    g_interrupted = 1;
+}
+
+void catchInterrupts()
+{
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
 
 void complain(const std::string& message) { std::fprintf(stderr, "asfenc: %s\n", message.c_str()); }
 
@@ -52,6 +74,9 @@ std::int64_t fileSize(const std::string& path)
 // Everything the run reads from: the inputs and what they turned into.
 struct Inputs {
     FileInput videoFile, audioFile;
+    // When both streams come from pipes, each is drained on its own thread
+    // (declared after the files: they stop before the files close).
+    std::unique_ptr<PipeDrain> videoDrain, audioDrain;
     std::unique_ptr<VideoSource> video;
     std::unique_ptr<WavReader> wav;
     std::unique_ptr<AudioSource> audio;
@@ -67,17 +92,29 @@ int openInputs(const Options& o, Inputs& in)
         in.video = std::move(video);
         return kExitOk;
     }
+    // Both files are opened before either is read: two named pipes fed by
+    // one program (ffmpeg writing video and audio) open in any order.
+    if (!o.video.empty() && !in.videoFile.open(o.video, error)) {
+        complain(error);
+        return kExitInput;
+    }
+    if (!o.audio.empty() && !in.audioFile.open(o.audio, error)) {
+        complain(error);
+        return kExitInput;
+    }
+    ByteInput* videoInput = &in.videoFile;
+    ByteInput* audioInput = &in.audioFile;
+    if (!o.video.empty() && !o.audio.empty()) {
+        if (!in.videoFile.canRewind()) videoInput = (in.videoDrain = std::make_unique<PipeDrain>(in.videoFile)).get();
+        if (!in.audioFile.canRewind()) audioInput = (in.audioDrain = std::make_unique<PipeDrain>(in.audioFile)).get();
+    }
     if (!o.video.empty()) {
-        if (!in.videoFile.open(o.video, error)) {
-            complain(error);
-            return kExitInput;
-        }
         VideoFormat raw;
         raw.width = o.width;
         raw.height = o.height;
         raw.fpsNum = o.fpsNum;
         raw.fpsDen = o.fpsDen;
-        const ReadResult r = openVideo(in.videoFile, raw, in.video, error);
+        const ReadResult r = openVideo(*videoInput, raw, in.video, error);
         if (r != ReadResult::Ok) {
             complain((o.video == "-" ? std::string("video") : "'" + o.video + "'") + ": " + error);
             return kExitInput;
@@ -104,11 +141,7 @@ int openInputs(const Options& o, Inputs& in)
         }
     }
     if (!o.audio.empty()) {
-        if (!in.audioFile.open(o.audio, error)) {
-            complain(error);
-            return kExitInput;
-        }
-        in.wav = std::make_unique<WavReader>(in.audioFile);
+        in.wav = std::make_unique<WavReader>(*audioInput);
         const ReadResult r = in.wav->readHeader(error);
         if (r != ReadResult::Ok) {
             complain((o.audio == "-" ? std::string("audio") : "'" + o.audio + "'") + ": " + error);
@@ -161,8 +194,9 @@ private:
 
 int run(const Options& o)
 {
+    catchInterrupts();
     Inputs in;
-    if (const int status = openInputs(o, in); status != kExitOk) return status;
+    if (const int status = openInputs(o, in); status != kExitOk) return g_interrupted ? kExitInterrupted : status;
     const bool haveVideo = in.video != nullptr;
     const bool haveAudio = in.audio != nullptr;
     VideoFormat vf;
@@ -185,8 +219,6 @@ int run(const Options& o)
                               std::to_string(o.audioKbps) + " kbit/s");
     if (writer.OpenFile(o.output.c_str()) != 0) return libraryFailure("cannot write '" + o.output + "'");
 
-    std::signal(SIGINT, onInterrupt);
-    std::signal(SIGTERM, onInterrupt);
     Progress progress(o.output, isatty(fileno(stderr)) != 0);
 
     int status = kExitOk;
@@ -236,6 +268,7 @@ int run(const Options& o)
                 videoDone = true;
                 continue;
             }
+            if (r != ReadResult::Ok && g_interrupted) break;
             if (r != ReadResult::Ok) {
                 complain((o.video == "-" ? std::string("video") : "'" + o.video + "'") + ": " + error +
                          "; the file holds the " + std::to_string(frames) + " complete frames before it");
@@ -254,6 +287,7 @@ int run(const Options& o)
                 audioDone = true;
                 continue;
             }
+            if (r != ReadResult::Ok && g_interrupted) break;
             if (r != ReadResult::Ok) {
                 complain((o.audio == "-" ? std::string("audio") : "'" + o.audio + "'") + ": " + error +
                          "; the file holds the audio before it");
