@@ -6,7 +6,19 @@
 // the thresholds, then a search over a global noise offset for the frame
 // that meets the bit target from the reservoir. Frames are laid
 // end to end into packets of exactly blockAlign bytes (superframes): a
-// frame may straddle two packets.
+// frame may straddle two packets, and the packet header's bit offset lets
+// a packet start with padding when the reservoir overflows.
+//
+// Timing: the decoder drops its first two frames of output and at the end
+// of the stream adds the last frame's overlap tail, so the input is
+// delayed by two frames on the encoder's time line and ceil(L / n) + 1
+// frames are coded; the decoded stream then starts in sync and is within
+// one frame of the input's length.
+//
+// Conventions found by decoding: the decoder's inverse transform is the
+// negative of this encoder's inverse of its forward MDCT, so a set sign bit
+// means a negative value here; escape levels are limited by the total
+// gain (13 down to 9 bits), so the gain rises until the largest level fits.
 #include "audio_encoder/wma9_encoder.h"
 
 #include <algorithm>
