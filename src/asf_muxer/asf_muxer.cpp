@@ -215,6 +215,14 @@ struct Muxer::Impl {
             extended->number = d.number;
             extended->bitrate = d.bitrate;
             extended->alternateBitrate = std::max(d.bitrate, d.peakBitrate);
+            extended->alternateBufferMs = d.peakBufferMs;
+            std::uint32_t average = d.bitrate;
+            if (final && d.measureBitrate && s.firstTime >= 0 && s.stats.lastEndTime > s.firstTime) {
+                const double seconds = static_cast<double>(s.stats.lastEndTime - s.firstTime) / 1e7;
+                average = static_cast<std::uint32_t>(std::min(8.0 * static_cast<double>(s.stats.payloadBytes) / seconds, 4294967295.0));
+                extended->bitrate = average;
+                extended->alternateBitrate = std::max(average, d.peakBitrate);
+            }
             extended->bufferMs = d.bufferWindowMs;
             extended->flags = kStreamSeekable;
             extended->averageTimePerFrame = static_cast<std::uint64_t>(std::max<std::int64_t>(d.averageTimePerFrame, 0));
@@ -227,7 +235,7 @@ struct Muxer::Impl {
             }
             extension->children.push_back(std::move(extended));
 
-            bitrates->records.push_back({d.number, d.bitrate});
+            bitrates->records.push_back({d.number, average});
 
             CodecList::Entry entry;
             entry.audio = d.audio;

@@ -44,6 +44,10 @@ struct StreamDescription {
     std::uint32_t bitrate = 0;      // average bit/s
     std::uint32_t bufferWindowMs = 0;
     std::uint32_t peakBitrate = 0;  // 0 = same as bitrate
+    std::uint32_t peakBufferMs = 0; // buffer of the peak figures, 0 = bufferWindowMs
+    // A variable-rate stream with no set average (quality-driven): the
+    // finished header carries the measured average instead of `bitrate`.
+    bool measureBitrate = false;
     std::int64_t averageTimePerFrame = 0;  // 100 ns, video
     std::u16string name;            // stream name
     std::u16string codecName;       // for the Codec List

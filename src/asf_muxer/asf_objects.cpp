@@ -95,7 +95,7 @@ void ExtendedStreamProperties::writeBody(ByteBuffer& out) const
     out.u32(bufferMs);
     out.u32(0);  // initial buffer fullness
     out.u32(alternateBitrate);
-    out.u32(bufferMs);
+    out.u32(alternateBufferMs != 0 ? alternateBufferMs : bufferMs);
     out.u32(0);
     out.u32(maxObjectSize);
     out.u32(flags);

@@ -74,6 +74,7 @@ struct ExtendedStreamProperties : AsfObject {
     std::uint32_t bitrate = 0;
     std::uint32_t bufferMs = 0;
     std::uint32_t alternateBitrate = 0;
+    std::uint32_t alternateBufferMs = 0;  // 0 = bufferMs
     std::uint32_t maxObjectSize = 0;
     std::uint32_t flags = 0;
     std::uint16_t number = 0;

@@ -332,6 +332,8 @@ HRESULT Writer::startStream(Input& in, asf::StreamDescription* d)
         d->width = static_cast<std::uint32_t>(in.width);
         d->height = static_cast<std::uint32_t>(in.height);
         d->peakBitrate = v.vbr ? v.peakBitrate : 0;
+        d->peakBufferMs = v.vbr ? v.peakBufferMs : 0;
+        d->measureBitrate = v.vbr && v.passes == 1;  // quality-driven: the rate is what it turns out to be
         d->averageTimePerFrame = in.frameDuration;
         d->codecName = kVideoCodecName;
         d->fourCC = bih.biCompression;
