@@ -104,9 +104,12 @@ int openInputs(const Options& o, Inputs& in)
     }
     ByteInput* videoInput = &in.videoFile;
     ByteInput* audioInput = &in.audioFile;
-    if (!o.video.empty() && !o.audio.empty()) {
-        if (!in.videoFile.canRewind()) videoInput = (in.videoDrain = std::make_unique<PipeDrain>(in.videoFile)).get();
-        if (!in.audioFile.canRewind()) audioInput = (in.audioDrain = std::make_unique<PipeDrain>(in.audioFile)).get();
+    // Only two pipes can block each other (one program writing both, in its
+    // own order); a pipe beside a file is read as it comes, so it is never
+    // held in memory.
+    if (!o.video.empty() && !o.audio.empty() && !in.videoFile.canRewind() && !in.audioFile.canRewind()) {
+        videoInput = (in.videoDrain = std::make_unique<PipeDrain>(in.videoFile)).get();
+        audioInput = (in.audioDrain = std::make_unique<PipeDrain>(in.audioFile)).get();
     }
     if (!o.video.empty()) {
         VideoFormat raw;
