@@ -176,6 +176,34 @@ void ChooseInputFormat(IWMWriter* writer, DWORD input, bool (*wanted)(MediaType&
     }
 }
 
+bool NameStartsWithAudio9(const WCHAR* name)
+{
+    return StrCmpNIW(name, ASFW_WSTR("Windows Media Audio 9"), 21) == 0;
+}
+
+bool NameIsVideo9(const WCHAR* name)
+{
+    return lstrcmpW(name, ASFW_WSTR("Windows Media Video 9")) == 0;
+}
+
+// Index of the first codec of `type` whose name `wanted` accepts; false when
+// none does. A codec whose name cannot be read is skipped.
+bool FindCodec(IWMCodecInfo3* info, const GUID& type, DWORD codecs, bool (*wanted)(const WCHAR*), DWORD& codec)
+{
+    for (DWORD i = 0; i < codecs; ++i) {
+        WCHAR name[128] = {};
+        DWORD cch = 128;
+        if (FAILED(info->GetCodecName(type, i, name, &cch)))
+            continue;
+        name[127] = 0;
+        if (wanted(name)) {
+            codec = i;
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 CAsfWriter::CAsfWriter()
@@ -255,19 +283,7 @@ int CAsfWriter::AddAudio(int sampleRate, int channels, int maxKbps)
     // The first codec whose name starts with "Windows Media Audio 9" in any
     // letter case.
     DWORD codec = 0;
-    bool found = false;
-    for (DWORD i = 0; i < codecs && !found; ++i) {
-        WCHAR name[128] = {};
-        DWORD cch = 128;
-        if (FAILED(codecInfo->GetCodecName(audio, i, name, &cch)))
-            continue;
-        name[127] = 0;
-        if (StrCmpNIW(name, ASFW_WSTR("Windows Media Audio 9"), 21) == 0) {
-            codec = i;
-            found = true;
-        }
-    }
-    if (!found)
+    if (!FindCodec(codecInfo, audio, codecs, NameStartsWithAudio9, codec))
         return -1;
 
     // One-pass constant bit rate formats only.
@@ -343,19 +359,7 @@ int CAsfWriter::AddVideo(int width, int height, int rateNum, int rateDen, int kb
 
     // The codec named exactly "Windows Media Video 9".
     DWORD codec = 0;
-    bool found = false;
-    for (DWORD i = 0; i < codecs && !found; ++i) {
-        WCHAR name[128] = {};
-        DWORD cch = 128;
-        if (FAILED(codecInfo->GetCodecName(video, i, name, &cch)))
-            continue;
-        name[127] = 0;
-        if (lstrcmpW(name, ASFW_WSTR("Windows Media Video 9")) == 0) {
-            codec = i;
-            found = true;
-        }
-    }
-    if (!found)
+    if (!FindCodec(codecInfo, video, codecs, NameIsVideo9, codec))
         return -1;
 
     const bool vbr = quality != 0;
