@@ -8,70 +8,64 @@ namespace {
 constexpr double kPi = 3.14159265358979323846;
 }
 
-Mdct::Mdct(int n) : n_(n)
+Mdct::Mdct(int n) : n_(n), fft_(n / 2)
 {
     const int m = n / 2;  // complex FFT length
-    twiddle_.resize(static_cast<std::size_t>(m));
-    post_.resize(static_cast<std::size_t>(m));
+    preRe_.resize(static_cast<std::size_t>(m));
+    preIm_.resize(static_cast<std::size_t>(m));
+    postRe_.resize(static_cast<std::size_t>(m));
+    postIm_.resize(static_cast<std::size_t>(m));
     for (int i = 0; i < m; ++i) {
-        twiddle_[static_cast<std::size_t>(i)] = std::polar(1.0f, static_cast<float>(-kPi * (i + 0.25) / n));
-        post_[static_cast<std::size_t>(i)] = std::polar(1.0f, static_cast<float>(-kPi * i / n));
+        preRe_[static_cast<std::size_t>(i)] = static_cast<float>(std::cos(-kPi * (i + 0.25) / n));
+        preIm_[static_cast<std::size_t>(i)] = static_cast<float>(std::sin(-kPi * (i + 0.25) / n));
+        postRe_[static_cast<std::size_t>(i)] = static_cast<float>(std::cos(-kPi * i / n));
+        postIm_[static_cast<std::size_t>(i)] = static_cast<float>(std::sin(-kPi * i / n));
     }
-    fftTw_.resize(static_cast<std::size_t>(m / 2 > 0 ? m / 2 : 1));
-    for (int i = 0; i < m / 2; ++i) fftTw_[static_cast<std::size_t>(i)] = std::polar(1.0f, static_cast<float>(-2.0 * kPi * i / m));
-    bitrev_.resize(static_cast<std::size_t>(m));
-    int bits = 0;
-    while ((1 << bits) < m) ++bits;
-    for (int i = 0; i < m; ++i) {
-        int r = 0;
-        for (int b = 0; b < bits; ++b)
-            if (i & (1 << b)) r |= 1 << (bits - 1 - b);
-        bitrev_[static_cast<std::size_t>(i)] = r;
-    }
-    fold_.resize(static_cast<std::size_t>(n));
-    buf_.resize(static_cast<std::size_t>(m));
+    re_.resize(static_cast<std::size_t>(m));
+    im_.resize(static_cast<std::size_t>(m));
 }
 
-void Mdct::fft(std::complex<float>* a)
-{
-    const int m = n_ / 2;
-    for (int i = 0; i < m; ++i) {
-        const int r = bitrev_[static_cast<std::size_t>(i)];
-        if (r > i) std::swap(a[i], a[r]);
-    }
-    for (int len = 2; len <= m; len <<= 1) {
-        const int half = len / 2;
-        const int step = m / len;
-        for (int s = 0; s < m; s += len) {
-            for (int j = 0; j < half; ++j) {
-                const std::complex<float> t = a[s + j + half] * fftTw_[static_cast<std::size_t>(j * step)];
-                a[s + j + half] = a[s + j] - t;
-                a[s + j] += t;
-            }
-        }
-    }
-}
+void Mdct::forward(const float* in, float* out) { run(in, out, false); }
 
-void Mdct::forward(const float* in, float* out)
+void Mdct::forwardPlain(const float* in, float* out) { run(in, out, true); }
+
+void Mdct::run(const float* in, float* out, bool plain)
 {
     const int n = n_;
     const int h = n / 2;
-    // Fold the four quarters (a, b, c, d) into (-c_r - d, a - b_r): the
-    // MDCT is then a DCT-IV of n points.
-    for (int i = 0; i < h; ++i) {
-        fold_[static_cast<std::size_t>(i)] = -in[3 * h - 1 - i] - in[3 * h + i];
-        fold_[static_cast<std::size_t>(h + i)] = in[i] - in[n - 1 - i];
+    // Fold the four quarters (a, b, c, d) into u = (-c_r - d, a - b_r): the
+    // MDCT is then a DCT-IV of n points, computed through an n/2-point
+    // complex FFT of z_i = (u[2i] + i u[n-1-2i]) rotated by e^{-i pi (i + 1/4)/n}.
+    float* re = re_.data();
+    float* im = im_.data();
+    // u[j] = -in[3h-1-j] - in[3h+j] for j < h, in[j-h] - in[3h-1-j] for j >= h.
+    // For i < h/2, 2i is in the first half and n-1-2i in the second; the
+    // other way round after.
+    for (int i = 0; i < h / 2; ++i) {
+        const int a = 2 * i, b = n - 1 - 2 * i;
+        const float ua = -in[3 * h - 1 - a] - in[3 * h + a];
+        const float ub = in[b - h] - in[3 * h - 1 - b];
+        const float pr = preRe_[static_cast<std::size_t>(i)], pi = preIm_[static_cast<std::size_t>(i)];
+        re[i] = ua * pr - ub * pi;
+        im[i] = ua * pi + ub * pr;
     }
-    // DCT-IV through an n/2-point complex FFT.
-    for (int i = 0; i < h; ++i) {
-        const std::complex<float> z(fold_[static_cast<std::size_t>(2 * i)], fold_[static_cast<std::size_t>(n - 1 - 2 * i)]);
-        buf_[static_cast<std::size_t>(i)] = z * twiddle_[static_cast<std::size_t>(i)];
+    for (int i = h / 2; i < h; ++i) {
+        const int a = 2 * i, b = n - 1 - 2 * i;
+        const float ua = in[a - h] - in[3 * h - 1 - a];
+        const float ub = -in[3 * h - 1 - b] - in[3 * h + b];
+        const float pr = preRe_[static_cast<std::size_t>(i)], pi = preIm_[static_cast<std::size_t>(i)];
+        re[i] = ua * pr - ub * pi;
+        im[i] = ua * pi + ub * pr;
     }
-    fft(buf_.data());
+    if (plain) fft_.forwardPlain(re, im);
+    else fft_.forward(re, im);
+    const std::vector<int>& rev = fft_.bitReversed();
     for (int k = 0; k < h; ++k) {
-        const std::complex<float> y = buf_[static_cast<std::size_t>(k)] * post_[static_cast<std::size_t>(k)];
-        out[2 * k] = y.real();
-        out[n - 1 - 2 * k] = -y.imag();
+        const int r = rev[static_cast<std::size_t>(k)];
+        const float yr = re[r], yi = im[r];
+        const float pr = postRe_[static_cast<std::size_t>(k)], pi = postIm_[static_cast<std::size_t>(k)];
+        out[2 * k] = yr * pr - yi * pi;
+        out[n - 1 - 2 * k] = -(yr * pi + yi * pr);
     }
 }
 

@@ -1,5 +1,5 @@
-// Forward MDCT (2n windowed samples in, n coefficients out) with an FFT of
-// n/2 points.
+// Forward MDCT (2n windowed samples in, n coefficients out) with a complex
+// FFT of n/2 points (dsp/wma_fft.h).
 //
 //   X[k] = sum_{i=0}^{2n-1} x[i] cos(pi/n (i + 1/2 + n/2)(k + 1/2))
 //
@@ -8,8 +8,9 @@
 #ifndef ASFWRITER_DSP_MDCT_H
 #define ASFWRITER_DSP_MDCT_H
 
-#include <complex>
 #include <vector>
+
+#include "dsp/wma_fft.h"
 
 namespace asfw {
 
@@ -20,16 +21,16 @@ public:
     int size() const { return n_; }
     // in: 2n samples; out: n coefficients.
     void forward(const float* in, float* out);
+    // The same through the plain C++ FFT (for checking the vectorised one).
+    void forwardPlain(const float* in, float* out);
 
 private:
     int n_;
-    std::vector<std::complex<float>> twiddle_;  // pre-rotation, n/2 entries
-    std::vector<std::complex<float>> post_;     // post-rotation, n/2 entries
-    std::vector<std::complex<float>> fftTw_;    // FFT roots, n/4 entries
-    std::vector<int> bitrev_;
-    std::vector<float> fold_;
-    std::vector<std::complex<float>> buf_;
-    void fft(std::complex<float>* a);
+    ComplexFft fft_;
+    std::vector<float> preRe_, preIm_;    // pre-rotation, n/2 entries
+    std::vector<float> postRe_, postIm_;  // post-rotation, n/2 entries
+    std::vector<float> re_, im_;
+    void run(const float* in, float* out, bool plain);
 };
 
 void mdctReference(const float* in, float* out, int n);
