@@ -25,6 +25,16 @@ std::uint32_t le32(const std::uint8_t* p)
 }
 std::uint64_t le64(const std::uint8_t* p) { return le32(p) | (static_cast<std::uint64_t>(le32(p + 4)) << 32); }
 
+// Float samples as the converter can take them: not-a-number and infinities
+// become silence, and values far beyond full scale are held at a level that
+// mixing and resampling cannot overflow (they clip at 16 bits anyway).
+float usableSample(double value)
+{
+    constexpr double kLimit = 1000.0;
+    if (!std::isfinite(value)) return 0.0f;
+    return static_cast<float>(value > kLimit ? kLimit : value < -kLimit ? -kLimit : value);
+}
+
 std::string hex16(unsigned value)
 {
     static const char digits[] = "0123456789ABCDEF";
@@ -249,7 +259,7 @@ ReadResult WavReader::read(std::vector<float>& samples, std::size_t maxFrames, s
             if (format_.isFloat) {
                 float f;
                 std::memcpy(&f, &bits, sizeof f);
-                out[i] = std::isfinite(f) ? f : 0.0f;
+                out[i] = usableSample(f);
             } else {
                 out[i] = static_cast<float>(static_cast<double>(static_cast<std::int32_t>(bits)) / 2147483648.0);
             }
@@ -260,7 +270,7 @@ ReadResult WavReader::read(std::vector<float>& samples, std::size_t maxFrames, s
             const std::uint64_t bits = le64(p + 8 * i);
             double d;
             std::memcpy(&d, &bits, sizeof d);
-            out[i] = std::isfinite(d) ? static_cast<float>(d) : 0.0f;
+            out[i] = usableSample(d);
         }
         break;
     default:

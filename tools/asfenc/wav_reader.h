@@ -33,7 +33,8 @@ public:
     const WavFormat& format() const { return format_; }
 
     // Reads up to `maxFrames` sample frames into `samples` as interleaved
-    // floats (nominally -1..1, in the file's channel order). Returns Ok with
+    // floats (nominally -1..1, float input held within +-1000, not-a-number
+    // as 0; in the file's channel order). Returns Ok with
     // the frames read (all whole frames come out first), then End once the
     // data is used up, or Truncated when the data stopped before its
     // declared length or inside a sample frame.
