@@ -1,6 +1,9 @@
 // SSE2 versions of the block distortion measures (plain fallbacks when the
-// target has no SSE2); equal to the references in pixel_metrics.cpp.
+// target has no SSE2), and the choice of the AVX2 ones where the machine has
+// them; equal to the references in pixel_metrics.cpp.
 #include "dsp/pixel_metrics.h"
+
+#include "dsp/simd_variants.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -60,7 +63,7 @@ inline unsigned horizontalSum32(__m128i v)
 
 }  // namespace
 
-unsigned sad16x16(const std::uint8_t* a, int aStride, const std::uint8_t* b, int bStride)
+unsigned simd::sad16x16Sse2(const std::uint8_t* a, int aStride, const std::uint8_t* b, int bStride)
 {
     __m128i acc = _mm_setzero_si128();
     for (int y = 0; y < 16; ++y) {
@@ -119,11 +122,45 @@ unsigned satd8x8(const std::uint8_t* a, int aStride, const std::uint8_t* b, int 
     return horizontalSum32(acc);
 }
 
-unsigned satd16x16(const std::uint8_t* a, int aStride, const std::uint8_t* b, int bStride)
+unsigned simd::satd16x16Sse2(const std::uint8_t* a, int aStride, const std::uint8_t* b, int bStride)
 {
     return satd8x8(a, aStride, b, bStride) + satd8x8(a + 8, aStride, b + 8, bStride) +
            satd8x8(a + 8 * aStride, aStride, b + 8 * bStride, bStride) +
            satd8x8(a + 8 * aStride + 8, aStride, b + 8 * bStride + 8, bStride);
+}
+
+namespace {
+
+using BlockMetric = unsigned (*)(const std::uint8_t*, int, const std::uint8_t*, int);
+
+BlockMetric chooseSad16x16()
+{
+#if ASFW_X86_DISPATCH
+    if (cpuFeatures().avx2) return simd::sad16x16Avx2;
+#endif
+    return simd::sad16x16Sse2;
+}
+
+BlockMetric chooseSatd16x16()
+{
+#if ASFW_X86_DISPATCH
+    if (cpuFeatures().avx2) return simd::satd16x16Avx2;
+#endif
+    return simd::satd16x16Sse2;
+}
+
+}  // namespace
+
+unsigned sad16x16(const std::uint8_t* a, int aStride, const std::uint8_t* b, int bStride)
+{
+    static const BlockMetric chosen = chooseSad16x16();
+    return chosen(a, aStride, b, bStride);
+}
+
+unsigned satd16x16(const std::uint8_t* a, int aStride, const std::uint8_t* b, int bStride)
+{
+    static const BlockMetric chosen = chooseSatd16x16();
+    return chosen(a, aStride, b, bStride);
 }
 
 namespace {
@@ -157,7 +194,7 @@ unsigned ssd8x8(const std::uint8_t* a, int aStride, const std::uint8_t* b, int b
     return horizontalSum32(acc);
 }
 
-const char* pixelMetricsImplementation() { return "sse2"; }
+const char* pixelMetricsImplementation() { return chooseSatd16x16() == simd::satd16x16Sse2 ? "sse2" : "avx2"; }
 
 #else
 

@@ -100,7 +100,8 @@ void vc1Chroma8Ref(std::uint8_t* dst, int dstStride, const std::uint8_t* src, st
                    int rnd);
 
 // Dispatching versions (SIMD where the machine has it).
-// The bicubic version reads up to 22 samples right of `src` (not 18).
+// The bicubic version reads up to 30 samples right of `src` (not 18) and
+// row 18 below it.
 void vc1LumaBicubic16(std::uint8_t* dst, int dstStride, const std::uint8_t* src, std::ptrdiff_t srcStride, int hFrac,
                       int vFrac, int rnd);
 void vc1Chroma8(std::uint8_t* dst, int dstStride, const std::uint8_t* src, std::ptrdiff_t srcStride, int fx, int fy,

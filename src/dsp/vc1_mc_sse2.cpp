@@ -1,6 +1,9 @@
-// SSE2 versions of the motion compensation kernels; each must equal its
-// reference in vc1_mc.cpp bit for bit (checked by the kernel tests).
+// SSE2 versions of the motion compensation kernels and the run-time choice
+// of the AVX2 ones; each must equal its reference in vc1_mc.cpp bit for bit
+// (checked by the kernel tests).
 #include "dsp/vc1_mc.h"
+
+#include "dsp/simd_variants.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -47,8 +50,8 @@ inline __m128i oneDim8(const Taps& t, const std::uint8_t* p, std::ptrdiff_t step
 
 }  // namespace
 
-void vc1LumaBicubic16(std::uint8_t* dst, int dstStride, const std::uint8_t* src, std::ptrdiff_t srcStride, int hFrac,
-                      int vFrac, int rnd)
+void simd::vc1LumaBicubic16Sse2(std::uint8_t* dst, int dstStride, const std::uint8_t* src, std::ptrdiff_t srcStride,
+                                int hFrac, int vFrac, int rnd)
 {
     if (hFrac == 0 && vFrac == 0) {
         for (int j = 0; j < 16; ++j)
@@ -113,6 +116,27 @@ void vc1LumaBicubic16(std::uint8_t* dst, int dstStride, const std::uint8_t* src,
         }
         _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + j * dstStride), _mm_packus_epi16(out16[0], out16[1]));
     }
+}
+
+namespace {
+
+using LumaKernel = void (*)(std::uint8_t*, int, const std::uint8_t*, std::ptrdiff_t, int, int, int);
+
+LumaKernel chooseBicubic16()
+{
+#if ASFW_X86_DISPATCH
+    if (cpuFeatures().avx2) return simd::vc1LumaBicubic16Avx2;
+#endif
+    return simd::vc1LumaBicubic16Sse2;
+}
+
+}  // namespace
+
+void vc1LumaBicubic16(std::uint8_t* dst, int dstStride, const std::uint8_t* src, std::ptrdiff_t srcStride, int hFrac,
+                      int vFrac, int rnd)
+{
+    static const LumaKernel chosen = chooseBicubic16();
+    chosen(dst, dstStride, src, srcStride, hFrac, vFrac, rnd);
 }
 
 void vc1Chroma8(std::uint8_t* dst, int dstStride, const std::uint8_t* src, std::ptrdiff_t srcStride, int fx, int fy, int rnd)

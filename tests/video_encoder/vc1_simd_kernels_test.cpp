@@ -1,0 +1,191 @@
+// Every vectorised kernel against its plain reference, for each version the
+// machine can run (the dispatching one and each instruction-set version
+// by name): random pictures and the extremes (all 0, all 255, largest
+// differences, alternating patterns), odd strides and offsets, every
+// fractional position and rounding mode.
+#include "dsp/cpu_features.h"
+#include "dsp/pixel_metrics.h"
+#include "dsp/simd_variants.h"
+#include "dsp/vc1_mc.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace asfw {
+namespace {
+
+// Picture contents; pairs of them make the distortion cases.
+enum class Content { Noise, Zero, Full, Checker, Columns, Rows, Binary, NearFlat };
+const Content kContents[] = {Content::Noise,   Content::Zero,   Content::Full,   Content::Checker,
+                             Content::Columns, Content::Rows,   Content::Binary, Content::NearFlat};
+
+// A buffer of `rows` rows of `stride` samples.
+std::vector<std::uint8_t> makePicture(Content c, int stride, int rows, std::mt19937& rng, bool invert = false)
+{
+    std::vector<std::uint8_t> p(static_cast<std::size_t>(stride) * rows);
+    for (int y = 0; y < rows; ++y)
+        for (int x = 0; x < stride; ++x) {
+            int v = 0;
+            switch (c) {
+            case Content::Noise: v = static_cast<int>(rng() & 255); break;
+            case Content::Zero: v = 0; break;
+            case Content::Full: v = 255; break;
+            case Content::Checker: v = ((x + y) & 1) ? 255 : 0; break;
+            case Content::Columns: v = (x & 1) ? 255 : 0; break;
+            case Content::Rows: v = (y & 1) ? 255 : 0; break;
+            case Content::Binary: v = (rng() & 1) ? 255 : 0; break;
+            case Content::NearFlat: v = 128 + static_cast<int>(rng() % 5) - 2; break;
+            }
+            p[static_cast<std::size_t>(y) * stride + x] = static_cast<std::uint8_t>(invert ? 255 - v : v);
+        }
+    return p;
+}
+
+using Metric = unsigned (*)(const std::uint8_t*, int, const std::uint8_t*, int);
+
+struct MetricCase {
+    std::string name;
+    Metric tested;
+    Metric reference;
+    bool available;
+};
+
+std::vector<MetricCase> metricCases()
+{
+    std::vector<MetricCase> v = {
+        {"sad16x16", sad16x16, sad16x16Ref, true},
+        {"sad8x8", sad8x8, sad8x8Ref, true},
+        {"satd8x8", satd8x8, satd8x8Ref, true},
+        {"satd16x16", satd16x16, satd16x16Ref, true},
+        {"ssd16x16", ssd16x16, ssd16x16Ref, true},
+        {"ssd8x8", ssd8x8, ssd8x8Ref, true},
+    };
+#if defined(__SSE2__)
+    v.push_back({"sad16x16Sse2", simd::sad16x16Sse2, sad16x16Ref, true});
+    v.push_back({"satd16x16Sse2", simd::satd16x16Sse2, satd16x16Ref, true});
+#endif
+#if ASFW_X86_DISPATCH
+    v.push_back({"sad16x16Avx2", simd::sad16x16Avx2, sad16x16Ref, cpuFeatures().avx2});
+    v.push_back({"satd16x16Avx2", simd::satd16x16Avx2, satd16x16Ref, cpuFeatures().avx2});
+#endif
+    return v;
+}
+
+TEST(Vc1SimdKernels, DistortionMeasuresEqualTheReferences)
+{
+    std::mt19937 rng(11);
+    const int strides[] = {16, 17, 33, 64, 67};
+    for (const MetricCase& m : metricCases()) {
+        if (!m.available) continue;
+        SCOPED_TRACE(m.name);
+        for (Content ca : kContents)
+            for (Content cb : kContents)
+                for (int stride : strides) {
+                    const int pad = 8;
+                    const auto a = makePicture(ca, stride + pad, 20, rng);
+                    // The inverse of the same pattern gives the largest
+                    // differences (255 against 0 at every sample).
+                    const auto b = makePicture(cb, stride + pad, 20, rng, ca == cb);
+                    const int offA = static_cast<int>(rng() % 3), offB = static_cast<int>(rng() % 5);
+                    const std::uint8_t* pa = a.data() + offA;
+                    const std::uint8_t* pb = b.data() + (stride + pad) * 2 + offB;
+                    ASSERT_EQ(m.tested(pa, stride + pad, pb, stride + pad), m.reference(pa, stride + pad, pb, stride + pad))
+                        << static_cast<int>(ca) << "/" << static_cast<int>(cb) << " stride " << stride + pad;
+                }
+    }
+}
+
+TEST(Vc1SimdKernels, SatdKnownValues)
+{
+    // 255 against 0 everywhere: all energy in the DC term of each 8x8,
+    // 64 * 255 / 2 per block. The largest value of every other term: an
+    // alternating pattern against its inverse.
+    std::mt19937 rng(2);
+    const auto full = makePicture(Content::Full, 32, 16, rng);
+    const auto zero = makePicture(Content::Zero, 32, 16, rng);
+    for (const MetricCase& m : metricCases()) {
+        if (!m.available || m.name.rfind("satd16", 0) != 0) continue;
+        EXPECT_EQ(m.tested(full.data(), 32, zero.data(), 32), 4u * 64u * 255u / 2) << m.name;
+        EXPECT_EQ(m.tested(zero.data(), 32, full.data(), 32), 4u * 64u * 255u / 2) << m.name;
+        EXPECT_EQ(m.tested(full.data(), 32, full.data(), 32), 0u) << m.name;
+    }
+}
+
+using Bicubic = void (*)(std::uint8_t*, int, const std::uint8_t*, std::ptrdiff_t, int, int, int);
+
+struct BicubicCase {
+    std::string name;
+    Bicubic tested;
+    bool available;
+};
+
+std::vector<BicubicCase> bicubicCases()
+{
+    std::vector<BicubicCase> v = {{"vc1LumaBicubic16", vc1LumaBicubic16, true}};
+#if defined(__SSE2__)
+    v.push_back({"vc1LumaBicubic16Sse2", simd::vc1LumaBicubic16Sse2, true});
+#endif
+#if ASFW_X86_DISPATCH
+    v.push_back({"vc1LumaBicubic16Avx2", simd::vc1LumaBicubic16Avx2, cpuFeatures().avx2});
+#endif
+    return v;
+}
+
+TEST(Vc1SimdKernels, BicubicEqualsTheReferenceAtEveryPosition)
+{
+    std::mt19937 rng(5);
+    // The kernels read from one row above to 18 rows below and up to 30
+    // samples right of the block; the margins hold other content to catch
+    // reads of the wrong samples.
+    const int strides[] = {48, 49, 77};
+    for (const BicubicCase& k : bicubicCases()) {
+        if (!k.available) continue;
+        SCOPED_TRACE(k.name);
+        for (Content c : kContents)
+            for (int stride : strides)
+                for (int trial = 0; trial < (c == Content::Noise ? 6 : 1); ++trial) {
+                    const auto src = makePicture(c, stride, 24, rng);
+                    const std::uint8_t* at = src.data() + 2 * stride + 1 + static_cast<int>(rng() % 3);
+                    for (int hf = 0; hf < 4; ++hf)
+                        for (int vf = 0; vf < 4; ++vf)
+                            for (int rnd = 0; rnd < 2; ++rnd) {
+                                // Odd destination stride, filler around the block.
+                                std::vector<std::uint8_t> want(21 * 17, 0x5A), got(21 * 17, 0x5A);
+                                vc1LumaBicubic16Ref(want.data(), 21, at, stride, hf, vf, rnd);
+                                k.tested(got.data(), 21, at, stride, hf, vf, rnd);
+                                ASSERT_EQ(want, got) << "content " << static_cast<int>(c) << " stride " << stride
+                                                     << " h " << hf << " v " << vf << " rnd " << rnd;
+                            }
+                }
+    }
+}
+
+TEST(Vc1SimdKernels, BicubicExtremesClampLikeTheReference)
+{
+    // Single bright and dark samples drive the negative taps to their
+    // extremes: results below 0 and above 255 before clamping.
+    std::mt19937 rng(9);
+    for (int pattern = 0; pattern < 4; ++pattern) {
+        std::vector<std::uint8_t> src(64 * 24, pattern & 1 ? 255 : 0);
+        for (int i = 0; i < 64 * 24; i += 3 + pattern) src[static_cast<std::size_t>(i)] = pattern & 1 ? 0 : 255;
+        for (const BicubicCase& k : bicubicCases()) {
+            if (!k.available) continue;
+            for (int hf = 0; hf < 4; ++hf)
+                for (int vf = 0; vf < 4; ++vf)
+                    for (int rnd = 0; rnd < 2; ++rnd) {
+                        std::uint8_t want[256], got[256];
+                        vc1LumaBicubic16Ref(want, 16, src.data() + 2 * 64 + 2, 64, hf, vf, rnd);
+                        k.tested(got, 16, src.data() + 2 * 64 + 2, 64, hf, vf, rnd);
+                        ASSERT_TRUE(std::equal(want, want + 256, got)) << k.name << " " << pattern << hf << vf << rnd;
+                    }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace asfw
