@@ -29,6 +29,10 @@ struct InterBlock {
 bool quantizeInterResidual(const std::uint8_t* src, std::ptrdiff_t srcStride, const std::uint8_t* pred,
                            std::ptrdiff_t predStride, const PictureQuant& q, float rounding, InterBlock& out,
                            float zeroBias = 1.0f);
+// The plain version the vectorised one above must equal (levels and events).
+bool quantizeInterResidualRef(const std::uint8_t* src, std::ptrdiff_t srcStride, const std::uint8_t* pred,
+                              std::ptrdiff_t predStride, const PictureQuant& q, float rounding, InterBlock& out,
+                              float zeroBias = 1.0f);
 
 // How much a block of isolated +-1 levels is worth keeping: each level
 // scores by the zero run before it (short runs score more); any larger
