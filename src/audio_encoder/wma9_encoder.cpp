@@ -23,6 +23,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <deque>
 #include <memory>
 
@@ -51,6 +52,96 @@ double exp16(int e)
     }();
     const int i = e > 0 ? 0 : (e < -255 ? 255 : -e);
     return e > 0 ? std::pow(10.0, e / 16.0) : table[static_cast<std::size_t>(i)];
+}
+
+// 10^(-g/20) for whole-dB gains (the quantiser's step at gain g).
+float gainStep(int g)
+{
+    static const std::vector<float> table = [] {
+        std::vector<float> t(1024);
+        for (int i = 0; i < 1024; ++i) t[static_cast<std::size_t>(i)] = static_cast<float>(std::pow(10.0, -i / 20.0));
+        return t;
+    }();
+    if (g >= 0 && g < 1024) return table[static_cast<std::size_t>(g)];
+    return static_cast<float>(std::pow(10.0, -g / 20.0));
+}
+
+// log2 to about 1e-4 (bit estimates and decisions, not the bitstream).
+inline float fastLog2(float x)
+{
+    std::uint32_t u;
+    std::memcpy(&u, &x, 4);
+    const float e = static_cast<float>(static_cast<int>((u >> 23) & 255) - 127);
+    u = (u & 0x007FFFFFu) | 0x3F800000u;  // mantissa in [1, 2)
+    float m;
+    std::memcpy(&m, &u, 4);
+    // log2(m) on [1, 2): minimax-style polynomial.
+    const float t = m - 1.0f;
+    const float p = t * (1.4425449f + t * (-0.7181452f + t * (0.4575485f + t * (-0.2779042f + t * (0.1217970f + t * -0.0258411f)))));
+    return e + p;
+}
+
+// 2^x to about 1e-4 for |x| < 126.
+inline float fastExp2(float x)
+{
+    x = std::max(-126.f, std::min(126.f, x));
+    const float fl = std::floor(x);
+    const float f = x - fl;
+    const float p = 1.0f + f * (0.6931472f + f * (0.2402265f + f * (0.0555041f + f * (0.0096181f + f * 0.0013333f))));
+    std::uint32_t u;
+    std::memcpy(&u, &p, 4);
+    u += static_cast<std::uint32_t>(static_cast<int>(fl)) << 23;
+    float r;
+    std::memcpy(&r, &u, 4);
+    return r;
+}
+
+// Sum of squares with independent partial sums (vectorises).
+float sumSquares(const float* x, int n)
+{
+    float acc[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+    int i = 0;
+    for (; i + 8 <= n; i += 8)
+        for (int j = 0; j < 8; ++j) acc[j] += x[i + j] * x[i + j];
+    float s = 0;
+    for (; i < n; ++i) s += x[i] * x[i];
+    for (float a : acc) s += a;
+    return s;
+}
+
+// dst[i] = src[i] * scale over [begin, end); returns the largest |dst[i]|.
+float scaleRange(const float* src, float* dst, int begin, int end, float scale)
+{
+    float top[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+    int i = begin;
+    for (; i + 8 <= end; i += 8)
+        for (int j = 0; j < 8; ++j) {
+            const float v = src[i + j] * scale;
+            dst[i + j] = v;
+            top[j] = std::max(top[j], std::fabs(v));
+        }
+    float t = 0;
+    for (; i < end; ++i) {
+        dst[i] = src[i] * scale;
+        t = std::max(t, std::fabs(dst[i]));
+    }
+    for (float v : top) t = std::max(t, v);
+    return t;
+}
+
+// Adds the magnitudes |y[i]| * scale to a histogram in eighths of an octave
+// (exponent and top three mantissa bits of the float), bin 0 = 2^-(octaves/2).
+void addToHistogram(const float* y, int n, float scale, int* hist, int octaves)
+{
+    const int bins = octaves * 8;
+    const int bias = (127 - octaves / 2) * 8;
+    for (int i = 0; i < n; ++i) {
+        const float v = std::fabs(y[i]) * scale;
+        std::uint32_t u;
+        std::memcpy(&u, &v, 4);
+        const int bin = static_cast<int>(u >> 20) - bias;
+        ++hist[std::min(std::max(bin, 0), bins - 1)];
+    }
 }
 
 struct PendingFrame {
@@ -106,6 +197,7 @@ private:
     void pack(bool flushing, MediaObjects& out);
     bool substituteNoise(const std::vector<float>& x, const std::vector<float>& mask, int k, int emax, WmaChannelCode& cc) const;
     void trimInput(std::int64_t f);
+    const std::vector<float>& blockWindow(int k, int prevK, int nextK);
 
     Wma9Format format_;
     WmaParams p_;
@@ -115,6 +207,8 @@ private:
     int delay_;
     int shortIndex_;
     std::vector<float> window_[kWmaMaxBlockSizes];  // rising half per size
+    // Whole analysis windows (2n samples) by (size, previous size, next size).
+    std::vector<float> blockWindows_[kWmaMaxBlockSizes * kWmaMaxBlockSizes * kWmaMaxBlockSizes];
     std::unique_ptr<Mdct> mdct_[kWmaMaxBlockSizes];
     std::unique_ptr<PsyModel> psy_[kWmaMaxBlockSizes];
 
@@ -131,7 +225,10 @@ private:
     std::int64_t frameCount_ = -1;  // known at flush
     std::deque<std::pair<std::int64_t, std::vector<int>>> patterns_;
     int lastBlockIndex_ = 0;        // size index of the previous frame's last block
-    int lastOffset_ = 0;            // noise offset (dB) chosen for the previous frame
+    static constexpr int kHistOctaves = 48;  // magnitude histogram span
+    static constexpr double kBitsPerValue = 4.0;
+    std::vector<int> magHist_;
+    double estimateScale_ = 1.0;    // recent exact bits / estimated bits
     double detEnergy_[8] = {0, 0, 0, 0, 0, 0, 0, 0};
     float prevSample_[2] = {0, 0};
     std::int64_t detectedUpTo_ = -1;
@@ -260,6 +357,33 @@ void Wma9Encoder::trimInput(std::int64_t f)
     }
 }
 
+// The window of a block of size index k between neighbours prevK and
+// nextK: over each overlap, the shorter neighbour's sine slope.
+const std::vector<float>& Wma9Encoder::blockWindow(int k, int prevK, int nextK)
+{
+    std::vector<float>& w = blockWindows_[(k * kWmaMaxBlockSizes + prevK) * kWmaMaxBlockSizes + nextK];
+    if (!w.empty()) return w;
+    const int n = p_.blockLen(k);
+    const int sl = std::min(n, p_.blockLen(prevK));
+    const int sr = std::min(n, p_.blockLen(nextK));
+    const int nl = (n - sl) / 2;
+    const int nr = (n - sr) / 2;
+    w.resize(static_cast<std::size_t>(2 * n));
+    for (int i = 0; i < n; ++i) {
+        float wl;
+        if (i < nl) wl = 0.f;
+        else if (i < nl + sl) wl = window_[static_cast<std::size_t>(std::max(k, prevK))][static_cast<std::size_t>(i - nl)];
+        else wl = 1.f;
+        float wr;
+        if (i < nr) wr = 1.f;
+        else if (i < nr + sr) wr = window_[static_cast<std::size_t>(std::max(k, nextK))][static_cast<std::size_t>(sr - 1 - (i - nr))];
+        else wr = 0.f;
+        w[static_cast<std::size_t>(i)] = wl;
+        w[static_cast<std::size_t>(n + i)] = wr;
+    }
+    return w;
+}
+
 void Wma9Encoder::decidePattern(std::int64_t f)
 {
     std::vector<int> pat;
@@ -366,27 +490,17 @@ void Wma9Encoder::codeFrame(std::int64_t f, double target, double minimum, BitWr
         bd.k = k;
         bd.prevK = bi == 0 ? lastBlockIndex_ : pat[bi - 1];
         bd.nextK = bi + 1 < nBlocks ? pat[bi + 1] : nextPat.front();
-        // Window: the shorter neighbour's slope over the overlap.
-        const int prevLen = p_.blockLen(bd.prevK);
-        const int nextLen = p_.blockLen(bd.nextK);
-        const int sl = std::min(n, prevLen);
-        const int sr = std::min(n, nextLen);
-        const int nl = (n - sl) / 2;
-        const int nr = (n - sr) / 2;
+        const std::vector<float>& win = blockWindow(k, bd.prevK, bd.nextK);
         const std::int64_t start = f * frameLen_ + frameLen_ / 2 + pos - n / 2 - delay_;
         std::vector<float> thrCh[2], enCh[2];
+        const bool inside = start >= bufStart_ && start + 2 * n <= available();
         for (int c = 0; c < channels_; ++c) {
-            for (int i = 0; i < n; ++i) {
-                float wl;
-                if (i < nl) wl = 0.f;
-                else if (i < nl + sl) wl = window_[static_cast<std::size_t>(std::max(k, bd.prevK))][static_cast<std::size_t>(i - nl)];
-                else wl = 1.f;
-                float wr;
-                if (i < nr) wr = 1.f;
-                else if (i < nr + sr) wr = window_[static_cast<std::size_t>(std::max(k, bd.nextK))][static_cast<std::size_t>(sr - 1 - (i - nr))];
-                else wr = 0.f;
-                frameIn_[static_cast<std::size_t>(i)] = sample(c, start + i) * wl;
-                frameIn_[static_cast<std::size_t>(n + i)] = sample(c, start + n + i) * wr;
+            float* dst = frameIn_.data();
+            if (inside) {
+                const float* src = buf_[c].data() + (start - bufStart_);
+                for (int i = 0; i < 2 * n; ++i) dst[i] = src[i] * win[static_cast<std::size_t>(i)];
+            } else {
+                for (int i = 0; i < 2 * n; ++i) dst[i] = sample(c, start + i) * win[static_cast<std::size_t>(i)];
             }
             mdct_[k]->forward(frameIn_.data(), coefs_[c].data());
             psy_[k]->analyse(coefs_[c].data(), thrCh[c], enCh[c]);
@@ -457,9 +571,7 @@ void Wma9Encoder::codeFrame(std::int64_t f, double target, double minimum, BitWr
                 bd.exps[c][b] = e;
                 last = e;
             }
-            double energy = 0;
-            for (int i = 0; i < n; ++i) energy += static_cast<double>(bd.x[c][static_cast<std::size_t>(i)]) * bd.x[c][static_cast<std::size_t>(i)];
-            bd.silent[c] = energy < 1e-2 * n;
+            bd.silent[c] = sumSquares(bd.x[c].data(), n) < 1e-2f * static_cast<float>(n);
         }
         pos += n;
     }
@@ -496,9 +608,80 @@ void Wma9Encoder::codeFrame(std::int64_t f, double target, double minimum, BitWr
         }
     }
 
-    // Quantise the whole frame at noise offset a (dB relative to the mask).
+    // Per block and channel, the coefficients divided by their band's step
+    // at gain 0: the quantiser at gain g is then one multiply by 10^(-g/20).
+    struct Scaled {
+        std::vector<float> y;  // over the coded positions
+        float maxAbs = 0;
+    };
+    std::vector<Scaled> scaled(nBlocks * 2);
+    // Histogram of the magnitudes at offset 0 (each block's gain at offset 0
+    // divided out) in eighths of an octave: the bit estimate that gives the
+    // rate search its first offset counts the values the dead zone keeps
+    // at each offset, and their size.
+    constexpr int kBins = kHistOctaves * 8;
+    magHist_.assign(nBlocks * kBins, 0);
+    std::vector<int> baseGain(nBlocks);
+    for (std::size_t bi = 0; bi < nBlocks; ++bi) {
+        const BlockData& bd = blocks[bi];
+        const int k = bd.k;
+        const int nCoded = p_.coefsEnd[k];
+        double emaxReal = -1e9;
+        for (int c = 0; c < channels_; ++c) emaxReal = std::max(emaxReal, bd.emaxReal[c]);
+        baseGain[bi] = static_cast<int>(std::lround(20.0 * emaxReal / 16.0));
+        const float base = gainStep(baseGain[bi]);
+        int* hist = magHist_.data() + bi * kBins;
+        for (int c = 0; c < channels_; ++c) {
+            Scaled& sc = scaled[bi * 2 + static_cast<std::size_t>(c)];
+            sc.y.assign(static_cast<std::size_t>(nCoded), 0.f);
+            if (bd.silent[c]) continue;
+            const int emaxActual = *std::max_element(bd.exps[c].begin(), bd.exps[c].end());
+            const float* xs = bd.x[c].data();
+            float* ys = sc.y.data();
+            int posb = 0;
+            float top = 0;
+            for (std::size_t b = 0; b < bd.exps[c].size() && posb < nCoded; ++b) {
+                const float inv = static_cast<float>(1.0 / (exp16(bd.exps[c][b] - emaxActual) * kDecoderScale));
+                const int end = std::min(posb + p_.bandWidths[k][b], nCoded);
+                top = std::max(top, scaleRange(xs, ys, posb, end, inv));
+                posb = end;
+            }
+            sc.maxAbs = top;
+            addToHistogram(ys, nCoded, base, hist, kHistOctaves);
+        }
+    }
+    // Gain of each block at offset a: from the louder channel's exponent
+    // scale, raised until the largest level fits the escape field.
+    auto blockGain = [&](std::size_t bi, int a) {
+        const BlockData& bd = blocks[bi];
+        double emaxReal = -1e9;
+        for (int c = 0; c < channels_; ++c) emaxReal = std::max(emaxReal, bd.emaxReal[c]);
+        int gain = static_cast<int>(std::lround(20.0 * emaxReal / 16.0 + a - 20.0 * std::log10(kDecoderScale)));
+        if (gain < 1) gain = 1;
+        float maxAbs = 0;
+        for (int c = 0; c < channels_; ++c)
+            if (!bd.silent[c]) maxAbs = std::max(maxAbs, scaled[bi * 2 + static_cast<std::size_t>(c)].maxAbs);
+        for (int attempt = 0; attempt < 8; ++attempt) {
+            const double invg = gainStep(gain);
+            const int maxQ = static_cast<int>(std::min(8191.0, static_cast<double>(maxAbs) * invg + rounding_));
+            const int maxLevel = (1 << wmaEscapeLevelBits(gain)) - 1;
+            if (maxQ <= maxLevel) break;
+            gain += static_cast<int>(std::ceil(20.0 * std::log10(static_cast<double>(maxQ) / maxLevel))) + 1;
+        }
+        return gain;
+    };
+
+    // Quantises the frame at noise offset a (dB relative to the mask) and
+    // counts its bits; stops early (returning more than `limit`) once the
+    // count passes limit, leaving the codes incomplete.
     std::vector<WmaBlockCode> codes(nBlocks);
-    auto quantise = [&](int a) {
+    for (std::size_t bi = 0; bi < nBlocks; ++bi)
+        for (int c = 0; c < channels_; ++c) {
+            codes[bi].ch[c].exps = blocks[bi].exps[c];
+            codes[bi].ch[c].q.resize(static_cast<std::size_t>(p_.coefsEnd[blocks[bi].k]));
+        }
+    auto quantiseAndCount = [&](int a, double limit) {
+        long bits = 0;
         // Exponents the decoder holds, per channel, within this frame.
         bool held[2] = {false, false};
         int heldMode = -1;
@@ -509,57 +692,40 @@ void Wma9Encoder::codeFrame(std::int64_t f, double target, double minimum, BitWr
             bc.sizeIndex = k;
             bc.midSide = bd.ms;
             bc.sendExps = true;
-            // One gain for the block: from the louder channel's exponent scale.
-            double emaxReal = -1e9;
-            for (int c = 0; c < channels_; ++c) emaxReal = std::max(emaxReal, bd.emaxReal[c]);
-            int gain = static_cast<int>(std::lround(20.0 * emaxReal / 16.0 + a - 20.0 * std::log10(kDecoderScale)));
-            if (gain < 1) gain = 1;
+            bc.gain = blockGain(bi, a);
+            const float invg = gainStep(bc.gain);
+            const float round = static_cast<float>(rounding_);
+            // Levels past the escape field (only if the gain could not be
+            // raised far enough) are clipped.
+            const float top = static_cast<float>((1 << wmaEscapeLevelBits(bc.gain)) - 1);
             bool anyCoded = false;
-            for (int attempt = 0; attempt < 4; ++attempt) {
-            int maxQ = 0;
-            bc.gain = gain;
-            const double gmul = std::pow(10.0, gain / 20.0) * kDecoderScale;  // once per block and attempt
             for (int c = 0; c < channels_; ++c) {
                 WmaChannelCode& cc = bc.ch[c];
-                cc.exps = bd.exps[c];
-                const int emaxActual = *std::max_element(cc.exps.begin(), cc.exps.end());
-                cc.noiseBand.assign(p_.highBandWidths[k].size(), 0);
-                cc.noiseGain.assign(p_.highBandWidths[k].size(), 0);
-                cc.stuffing = 0;
                 const int nCoded = p_.coefsEnd[k];
                 cc.q.resize(static_cast<std::size_t>(nCoded));
+                cc.stuffing = 0;
                 bool nonzero = false;
                 if (bd.silent[c]) {
                     std::fill(cc.q.begin(), cc.q.end(), 0);
                 } else {
-                    int posb = 0;
-                    for (std::size_t b = 0; b < cc.exps.size() && posb < nCoded; ++b) {
-                        const float inv = static_cast<float>(1.0 / (exp16(cc.exps[b] - emaxActual) * gmul));
-                        const int w = p_.bandWidths[k][b];
-                        const int end = std::min(posb + w, nCoded);
-                        const float* xs = bd.x[c].data();
-                        int* qs = cc.q.data();
-                        const float round = static_cast<float>(rounding_);
-                        int bandMax = 0;
-                        for (int i = posb; i < end; ++i) {
-                            const float v = xs[i] * inv;
-                            const int qv = static_cast<int>(std::fabs(v) + round);
-                            bandMax = std::max(bandMax, qv);
-                            qs[i] = v < 0 ? -std::min(qv, 8191) : std::min(qv, 8191);
-                        }
-                        maxQ = std::max(maxQ, bandMax);
-                        nonzero = nonzero || bandMax > 0;
-                        posb += w;
+                    const float* ys = scaled[bi * 2 + static_cast<std::size_t>(c)].y.data();
+                    int* qs = cc.q.data();
+                    int any = 0;
+                    for (int i = 0; i < nCoded; ++i) {
+                        const float v = ys[i] * invg;
+                        const int qv = static_cast<int>(std::min(std::fabs(v) + round, top));
+                        any |= qv;
+                        qs[i] = v < 0 ? -qv : qv;
                     }
+                    nonzero = any != 0;
                 }
-                if (p_.noiseCoding && !bd.silent[c]) nonzero = substituteNoise(bd.x[c], bd.mask[c], k, emaxActual, cc) || nonzero;
+                if (p_.noiseCoding) {
+                    cc.noiseBand.assign(p_.highBandWidths[k].size(), 0);
+                    cc.noiseGain.assign(p_.highBandWidths[k].size(), 0);
+                    if (!bd.silent[c]) nonzero = substituteNoise(bd.x[c], bd.mask[c], k, *std::max_element(cc.exps.begin(), cc.exps.end()), cc) || nonzero;
+                }
                 cc.coded = nonzero;
                 anyCoded = anyCoded || nonzero;
-            }
-            // Levels must fit the escape field of this gain.
-            const int maxLevel = (1 << wmaEscapeLevelBits(gain)) - 1;
-            if (maxQ <= maxLevel) break;
-            gain += static_cast<int>(std::ceil(20.0 * std::log10(static_cast<double>(maxQ) / maxLevel))) + 1;
             }
             if (bd.ms && anyCoded) {
                 bc.ch[0].coded = true;
@@ -574,32 +740,106 @@ void Wma9Encoder::codeFrame(std::int64_t f, double target, double minimum, BitWr
                     for (int c = 0; c < channels_; ++c) held[c] = bc.ch[c].coded;
                 }
             }
+            BitCounter hc;
+            wmaWriteBlockHeader(hc, p_, bc, false, bd.prevK, bd.nextK);
+            bits += static_cast<long>(hc.bitCount());
+            const int escBits = wmaEscapeLevelBits(bc.gain);
+            for (int c = 0; c < channels_; ++c) {
+                const WmaChannelCode& cc = bc.ch[c];
+                if (!cc.coded) continue;
+                const WmaCoefTable& t = wmaCoefTable(p_.coefTablePair * 2 + ((c == 1 && bd.ms) ? 1 : 0));
+                const long lim = static_cast<long>(std::min(limit, 1e15)) - bits;
+                bits += wmaCoefBits(t, cc.q.data(), wmaCodedPositions(p_, k, cc), escBits, p_.frameLenBits, cc.stuffing, lim);
+            }
+            if (static_cast<double>(bits) > limit) return static_cast<double>(bits);
         }
+        return static_cast<double>(bits);
     };
     auto countBits = [&]() {
-        BitCounter bc;
-        for (std::size_t bi = 0; bi < nBlocks; ++bi)
-            wmaWriteBlock(bc, p_, codes[bi], false, blocks[bi].prevK, blocks[bi].nextK);
-        return static_cast<double>(bc.bitCount());
+        long bits = 0;
+        for (std::size_t bi = 0; bi < nBlocks; ++bi) {
+            const WmaBlockCode& bc = codes[bi];
+            BitCounter hc;
+            wmaWriteBlockHeader(hc, p_, bc, false, blocks[bi].prevK, blocks[bi].nextK);
+            bits += static_cast<long>(hc.bitCount());
+            for (int c = 0; c < channels_; ++c) {
+                if (!bc.ch[c].coded) continue;
+                const WmaCoefTable& t = wmaCoefTable(p_.coefTablePair * 2 + ((c == 1 && bc.midSide) ? 1 : 0));
+                bits += wmaCoefBits(t, bc.ch[c].q.data(), wmaCodedPositions(p_, bc.sizeIndex, bc.ch[c]), wmaEscapeLevelBits(bc.gain),
+                                    p_.frameLenBits, bc.ch[c].stuffing, 1L << 60);
+            }
+        }
+        return static_cast<double>(bits);
     };
-    // Binary search over the noise offset (dB): smallest offset that fits.
-    // Search over the noise offset in whole dB (the gain is in whole dB):
-    // start from the previous frame's offset, gallop to a bracket, then
-    // bisect. Result: the finest offset whose frame fits the target.
+    // Bit estimate: a value of magnitude m (at offset 0) is kept at offset a
+    // when m 10^(-a/20) + rounding >= 1; a kept value costs about
+    // kBitsPerValue plus one bit per octave above the dead zone. Suffix sums
+    // over the histogram make each offset's estimate a lookup; the estimate
+    // is scaled by what it missed on recent frames.
+    // Per block, suffix sums over its histogram: count, sum of log2 centres.
+    std::vector<double> cnt(nBlocks * (kBins + 1), 0.0), lvl(cnt.size(), 0.0);
+    for (std::size_t bi = 0; bi < nBlocks; ++bi) {
+        double* cn = cnt.data() + bi * (kBins + 1);
+        double* lv = lvl.data() + bi * (kBins + 1);
+        const int* hist = magHist_.data() + bi * kBins;
+        for (int b = kBins - 1; b >= 0; --b) {
+            const double centre = (b + 0.5) / 8.0 - kHistOctaves / 2;
+            cn[b] = cn[b + 1] + hist[b];
+            lv[b] = lv[b + 1] + hist[b] * centre;
+        }
+    }
+    // Side information (block headers, exponents) is counted once, with
+    // every channel coded: it hardly depends on the offset.
+    double sideBits = 0;
+    for (std::size_t bi = 0; bi < nBlocks; ++bi) {
+        WmaBlockCode bc;
+        bc.sizeIndex = blocks[bi].k;
+        bc.midSide = blocks[bi].ms;
+        bc.gain = std::max(1, baseGain[bi]);
+        bc.sendExps = !uniformShort || bi == 0;
+        for (int c = 0; c < channels_; ++c) {
+            bc.ch[c].coded = !blocks[bi].silent[c];
+            bc.ch[c].exps = blocks[bi].exps[c];
+        }
+        BitCounter hc;
+        wmaWriteBlockHeader(hc, p_, bc, false, blocks[bi].prevK, blocks[bi].nextK);
+        sideBits += static_cast<double>(hc.bitCount());
+    }
+    const double deadZone = std::log2(1.0 - rounding_);
+    auto estimate = [&](int a) {
+        double bits = 0;
+        for (std::size_t bi = 0; bi < nBlocks; ++bi) {
+            // The block's own offset (its gain may be raised for the escapes).
+            const int off = blockGain(bi, a) - baseGain[bi];
+            const double t = off / 6.0205999 + deadZone;  // log2 of the smallest kept magnitude
+            const int b = std::min(kBins, std::max(0, static_cast<int>(std::ceil((t + kHistOctaves / 2) * 8.0 - 0.5))));
+            const std::size_t i = bi * (kBins + 1) + static_cast<std::size_t>(b);
+            bits += cnt[i] * (kBitsPerValue - t) + lvl[i];
+        }
+        return bits;
+    };
     constexpr int kLow = -40, kHigh = 90;
-    int evaluated = kLow - 100;  // offset the codes currently hold
+    // Estimated offset: the finest whose corrected estimate fits.
+    int estHi = kLow;
+    while (estHi < kHigh && estimate(estHi) * estimateScale_ + sideBits > target) ++estHi;
+    // Exact search from the estimate corrected by what the estimate missed
+    // on recent frames: step out to a bracket, then bisect. Result: the
+    // finest offset whose frame fits the target.
+    int evaluated = kLow - 100;  // offset the codes currently hold complete
+    double evaluatedBits = 0;
     auto fits = [&](int a) {
-        quantise(a);
-        evaluated = a;
-        return countBits() <= target;
+        const double bits = quantiseAndCount(a, target);
+        evaluated = bits <= target ? a : kLow - 100;
+        evaluatedBits = bits;
+        return bits <= target;
     };
-    int start = std::min(kHigh, std::max(kLow, lastOffset_));
+    const int start = estHi;
     int lo, hi;  // lo does not fit (or is below the range), hi fits
     bool ok = true;
     if (fits(start)) {
         hi = start;
         lo = kLow - 1;
-        for (int step = 2; hi > kLow; step *= 2) {
+        for (int step = 1; hi > kLow; step *= 2) {
             const int t = std::max(kLow, hi - step);
             if (!fits(t)) {
                 lo = t;
@@ -610,7 +850,7 @@ void Wma9Encoder::codeFrame(std::int64_t f, double target, double minimum, BitWr
     } else {
         lo = start;
         hi = kHigh + 1;
-        for (int step = 2; lo < kHigh; step *= 2) {
+        for (int step = 1; lo < kHigh; step *= 2) {
             const int t = std::min(kHigh, lo + step);
             if (fits(t)) {
                 hi = t;
@@ -620,20 +860,24 @@ void Wma9Encoder::codeFrame(std::int64_t f, double target, double minimum, BitWr
         }
         ok = hi <= kHigh;
     }
+    double bits = 0;
     if (ok) {
         while (hi - lo > 1) {
             const int mid = lo + (hi - lo) / 2;
             if (fits(mid)) hi = mid;
             else lo = mid;
         }
-        if (evaluated != hi) quantise(hi);
-        lastOffset_ = hi;
+        if (evaluated != hi) fits(hi);
+        bits = evaluatedBits;
+        const double e = estimate(hi);
+        if (e > 200 && bits - sideBits > 200)
+            estimateScale_ = std::min(4.0, std::max(0.25, 0.7 * estimateScale_ + 0.3 * (bits - sideBits) / e));
     } else {
         // Even the coarsest quantiser does not fit: send silence.
         for (auto& bc : codes)
             for (int c = 0; c < 2; ++c) bc.ch[c].coded = false;
+        bits = countBits();
     }
-    double bits = countBits();
     // Stuffing up to the minimum size: zero-valued escapes in the last block.
     if (bits < minimum) {
         WmaBlockCode& bc = codes.back();

@@ -85,10 +85,45 @@ void wmaWriteCoefs(W& w, const WmaCoefTable& t, const std::vector<int>& q, int n
     if (pos < n) w.put(t.codes[1]);  // end of block (omitted when the block is full)
 }
 
+// Bits wmaWriteCoefs writes for the same arguments, counted from the flat
+// table of code lengths. Stops counting once the count passes `limit`
+// (returns a value above it).
+inline long wmaCoefBits(const WmaCoefTable& t, const int* q, int n, int escBits, int frameLenBits, int stuffing,
+                        long limit)
+{
+    const long escape = static_cast<long>(t.codes[0].length) + escBits + frameLenBits + 1;
+    const std::uint8_t* quick = t.quickBits.data();
+    long bits = 0;
+    int run = 0;
+    int last = -1;
+    for (int i = 0; i < n; ++i) {
+        const int v = q[i];
+        if (v == 0) {
+            ++run;
+            continue;
+        }
+        const int level = v < 0 ? -v : v;
+        int b = 0;
+        if (level < WmaCoefTable::kQuickLevels && run < WmaCoefTable::kQuickRuns) b = quick[level * WmaCoefTable::kQuickRuns + run];
+        else if (t.symbolOf(run, level) >= 0) b = t.codes[static_cast<std::size_t>(t.symbolOf(run, level))].length + 1;
+        bits += b ? b : escape;
+        run = 0;
+        last = i;
+        if (bits > limit) return bits;
+    }
+    int pos = last + 1;
+    const int stuffed = stuffing < n - pos ? stuffing : (n - pos > 0 ? n - pos : 0);
+    bits += static_cast<long>(stuffed) * escape;
+    pos += stuffed;
+    if (pos < n) bits += t.codes[1].length;
+    return bits;
+}
+
 // One block. reset: write the previous and current block-length codes
 // first (first frame starting in a packet, first block only).
+// Everything of a block before its coefficients.
 template <class W>
-void wmaWriteBlock(W& w, const WmaParams& p, const WmaBlockCode& b, bool reset, int prevIndex, int nextIndex)
+void wmaWriteBlockHeader(W& w, const WmaParams& p, const WmaBlockCode& b, bool reset, int prevIndex, int nextIndex)
 {
     if (p.blockSizes > 1) {
         if (reset) {
@@ -144,6 +179,13 @@ void wmaWriteBlock(W& w, const WmaParams& p, const WmaBlockCode& b, bool reset, 
             }
         }
     }
+}
+
+template <class W>
+void wmaWriteBlock(W& w, const WmaParams& p, const WmaBlockCode& b, bool reset, int prevIndex, int nextIndex)
+{
+    wmaWriteBlockHeader(w, p, b, reset, prevIndex, nextIndex);
+    const int k = b.sizeIndex;
     const int escBits = wmaEscapeLevelBits(b.gain);
     for (int c = 0; c < p.channels; ++c) {
         if (!b.ch[c].coded) continue;

@@ -111,6 +111,9 @@ WmaCoefTable buildCoefTable(int index)
         for (int run = 0; run < WmaCoefTable::kQuickRuns && run < static_cast<int>(row.size()); ++run)
             t.quick[static_cast<std::size_t>(level * WmaCoefTable::kQuickRuns + run)] = row[static_cast<std::size_t>(run)];
     }
+    t.quickBits.assign(t.quick.size(), 0);
+    for (std::size_t i = 0; i < t.quick.size(); ++i)
+        if (t.quick[i] >= 0) t.quickBits[i] = static_cast<std::uint8_t>(t.codes[static_cast<std::size_t>(t.quick[i])].length + 1);
     return t;
 }
 

@@ -37,6 +37,9 @@ struct WmaCoefTable {
     static constexpr int kQuickRuns = 64;
     static constexpr int kQuickLevels = 32;
     std::vector<std::int16_t> quick;
+    // Bits of a value coded by its own symbol (code length + sign bit) at
+    // quickBits[level * kQuickRuns + run]; 0 where the pair needs an escape.
+    std::vector<std::uint8_t> quickBits;
     int maxLevel() const { return static_cast<int>(symbolFor.size()); }
     int symbolOf(int run, int level) const
     {

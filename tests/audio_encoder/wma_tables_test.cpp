@@ -149,6 +149,7 @@ struct CoefCase {
     int stuffing;
     bool fillLast;  // a value in the last position: no end-of-block code
     int maxLevel;
+    unsigned sparse = 4;  // one value in `sparse` positions is non-zero
 };
 
 class WmaCoefSyntax : public ::testing::TestWithParam<CoefCase> {};
@@ -160,7 +161,7 @@ TEST_P(WmaCoefSyntax, ValuesReadBackWithTheNextFieldInPlace)
     std::mt19937 rng(static_cast<unsigned>(c.n * 7 + c.table));
     std::vector<int> q(static_cast<std::size_t>(c.n), 0);
     for (int i = 0; i < c.n; ++i) {
-        if (rng() % 4 == 0) {
+        if (rng() % c.sparse == 0) {
             const int level = 1 + static_cast<int>(rng() % static_cast<unsigned>(c.maxLevel));
             q[static_cast<std::size_t>(i)] = (rng() & 1) ? level : -level;
         }
@@ -171,6 +172,11 @@ TEST_P(WmaCoefSyntax, ValuesReadBackWithTheNextFieldInPlace)
     const int escBits = 9, frameLenBits = 11;
     BitWriter w;
     wmaWriteCoefs(w, t, q, c.n, escBits, frameLenBits, c.stuffing);
+    // The rate search's counter prices exactly what was written, and stops
+    // early past its limit.
+    const long written = static_cast<long>(w.bitCount());
+    EXPECT_EQ(wmaCoefBits(t, q.data(), c.n, escBits, frameLenBits, c.stuffing, 1L << 40), written);
+    EXPECT_GT(wmaCoefBits(t, q.data(), c.n, escBits, frameLenBits, c.stuffing, written / 2), written / 2);
     w.put(0x2A5, 10);  // whatever follows must be found intact
     const std::vector<std::uint8_t> bytes = w.take();
     BitReader r(bytes);
@@ -184,7 +190,8 @@ INSTANTIATE_TEST_SUITE_P(Syntax, WmaCoefSyntax,
                                            CoefCase{"full_block", 2, 116, 0, true, 20},
                                            CoefCase{"stuffed", 0, 466, 5, false, 6},
                                            CoefCase{"side_table", 5, 233, 0, false, 50},
-                                           CoefCase{"mid_rate", 3, 932, 0, true, 100}),
+                                           CoefCase{"mid_rate", 3, 932, 0, true, 100},
+                                           CoefCase{"long_runs", 1, 1864, 3, false, 40, 90}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(WmaParams, BandLayoutsCoverEveryBlockLengthOfEveryFormat)
