@@ -207,7 +207,16 @@ bool quantizeInterResidual(const std::uint8_t* src, std::ptrdiff_t srcStride, co
             static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(_mm_cmpeq_epi16(level, zero), zero))) & 0xFFu;
         nonZero |= static_cast<std::uint64_t>(~zeros & 0xFFu) << (8 * k);
     }
-    // Non-zero levels in scan order, then their runs.
+    if (nonZero == 0) {
+        out.eventCount = 0;
+        return false;
+    }
+    // Dense blocks: walk the scan (as the plain version does).
+    if (__builtin_popcountll(nonZero) > 24) {
+        out.eventCount = collectAcEvents(out.levels, kZigzag8x8[kScanInter], 0, out.events);
+        return true;
+    }
+    // Sparse blocks: the non-zero levels in scan order, then their runs.
     std::uint64_t inScan = 0;
     for (std::uint64_t m = nonZero; m != 0; m &= m - 1)
         inScan |= std::uint64_t{1} << kInverseInterScan.at[__builtin_ctzll(m)];
