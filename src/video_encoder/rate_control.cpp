@@ -11,7 +11,25 @@ namespace {
 constexpr double kKeyRatio = 1.3;        // key frames: this much finer than P pictures
 constexpr double kQcompOnePass = 0.6;    // constant bit rate, one pass
 constexpr double kQcompPeak = 0.8;       // peak-constrained, one pass
-constexpr double kMaxPStepChange = 1.5;  // P pictures: step ratio to the previous one
+// P pictures: step ratio to the previous one, coarser / finer. Finer goes
+// slowly: a picture that came out cheap (little motion for a moment) is a
+// weak sign, and a quantiser that falls fast overshoots on the next
+// pictures and then has to climb back (visible pumping).
+constexpr double kMaxPStepChange = 1.5;
+constexpr double kMaxPStepFall = 1.2;
+constexpr double kFirstKeyShare = 5.0;   // the first key frame: pictures' shares of the rate
+// How far ahead of its average the stream may run on pictures coded at the
+// coarsest quantiser (seconds of the rate, at least two pictures' shares).
+constexpr double kAverageSlackSeconds = 0.15;
+
+}  // namespace
+
+namespace {
+
+// The finest step a P picture may take after one at `last`: a ratio, and
+// at least the next finer rung of the ladder (the rungs near the bottom
+// are further apart than the ratio).
+double fallFloor(double last);
 
 }  // namespace
 
@@ -49,6 +67,15 @@ double qualityStep(int quality)
     // Geometric from step 62 (quality 1) to step 2 (quality 100).
     return 62.0 * std::pow(2.0 / 62.0, (quality - 1) / 99.0);
 }
+
+namespace {
+
+double fallFloor(double last)
+{
+    return std::min(last / kMaxPStepFall, static_cast<double>(ladderQuant(std::max(0, ladderIndexForStep(last) - 1)).step()));
+}
+
+}  // namespace
 
 RateSettings rateSettingsFor(const VideoSettings& v, int forcedPqindex, bool halfQp)
 {
@@ -114,14 +141,25 @@ double RateControl::roomAt(std::int64_t time) const
     return room;
 }
 
-double RateControl::initialStep() const
+double RateControl::amortisationSeconds() const
 {
-    // From bits per pixel of the target.
+    // The key-frame spacing (1 to 8 s). A file that ends soon after a key
+    // frame is that much above the rate (the key frame's excess not yet
+    // paid back): a short file's average, not a long one's.
+    const double span = s_.keySpacing > 0 ? static_cast<double>(s_.keySpacing) / 1e7 : 10.0;
+    return std::clamp(span, 1.0, 8.0);
+}
+
+double RateControl::initialStep(const RateFrame& f) const
+{
+    // The first picture (a key frame) may take a few pictures' share: the
+    // bucket starts empty and the P pictures after it predict from it.
+    // The model's first guess of bits per unit of cost is rough; refine()
+    // codes the picture again when it misses widely.
     const double bitsPerPicture = s_.bitrate * static_cast<double>(s_.frameDuration) / 1e7;
-    const double bpp = bitsPerPicture / std::max(1.0, static_cast<double>(s_.width) * s_.height);
-    const int pq = bpp > 2.0 ? 2 : bpp > 1.2 ? 3 : bpp > 0.8 ? 4 : bpp > 0.5 ? 6 : bpp > 0.3 ? 9
-                 : bpp > 0.2 ? 12 : bpp > 0.12 ? 16 : bpp > 0.07 ? 22 : 28;
-    return 2.0 * pq;
+    double target = kFirstKeyShare * bitsPerPicture;
+    if (std::isfinite(roomAt(f.time))) target = std::min(target, 0.25 * roomAt(f.time));
+    return std::clamp(modelK(true) * costOf(f) / std::max(target, 1.0), 2.0, 62.0);
 }
 
 void RateControl::setPlan(std::vector<PlannedFrame> plan)
@@ -187,7 +225,7 @@ RateDecision RateControl::start(const RateFrame& f)
         budget = std::clamp(budget, 0.25 * span, 4.0 * span);
         const double expected = modelK(true) * (keySums_[end] - keySums_[j]) + modelK(false) * (interSums_[end] - interSums_[j]);
         step = expected / budget * p->shape;
-        if (!f.key && lastPStep_ > 0) step = std::clamp(step, lastPStep_ / kMaxPStepChange, lastPStep_ * kMaxPStepChange);
+        if (!f.key && lastPStep_ > 0) step = std::clamp(step, fallFloor(lastPStep_), lastPStep_ * kMaxPStepChange);
         d.targetBits = k * cost / step;
     } else {
         // One pass: step = C * blur^(1 - qcomp), C such that the expected
@@ -202,18 +240,35 @@ RateDecision RateControl::start(const RateFrame& f)
             unit = unitSum_ / unitWeight_;
         else
             unit = modelK(false) * std::max(pcost, cost) / shape;
-        const double keySpacing = s_.keySpacing > 0 ? static_cast<double>(s_.keySpacing) / 1e7 : 10.0;
-        const double keyShare = std::clamp(keyExcess_ / (s_.bitrate * keySpacing), 0.0, 0.6);
+        // A key frame's excess over a P picture's share is paid back over
+        // the key-frame spacing (the P pictures' shares are that much
+        // smaller); the correction then sees only what the stream is off
+        // that course (repaying a key frame within a second made the
+        // quantiser swing after every key frame, and the stream fell
+        // short where a clip turned easy after one).
+        const double span = amortisationSeconds();
+        const double keyShare = std::clamp(keyExcess_ / (s_.bitrate * span), 0.0, 0.6);
         const double pBits = perFrame * (1.0 - keyShare);
         const double c = unit / pBits;
-        const double wanted = s_.bitrate * elapsed;
+        const double sinceKey = static_cast<double>(f.time - lastKeyTime_) / 1e7;
+        const double course = keyExcess_ * std::max(0.0, 1.0 - sinceKey / span);
+        const double wanted = s_.bitrate * elapsed + course;
         const double tau = s_.mode == RateMode::ConstantBitrate ? 1.0 : 2.0;
         const double overflow = std::clamp(1.0 + (total_ - wanted) / (s_.bitrate * tau), 0.5, 2.0);
         step = c * shape * overflow;
         if (f.key) step /= kKeyRatio;
-        if (pictures_ == 0) step = initialStep();
-        if (!f.key && lastPStep_ > 0) step = std::clamp(step, lastPStep_ / kMaxPStepChange, lastPStep_ * kMaxPStepChange);
+        if (pictures_ == 0) step = initialStep(f);
+        if (!f.key && lastPStep_ > 0) step = std::clamp(step, fallFloor(lastPStep_), lastPStep_ * kMaxPStepChange);
         d.targetBits = k * cost / step;
+    }
+    if (!(f.key && f.required)) {
+        // Against the rate; peak-constrained VBR against the plan where
+        // that runs ahead of the rate (a clip harder there than on
+        // average).
+        const double slack = std::max(2.0 * perFrame, kAverageSlackSeconds * s_.bitrate);
+        const bool planAhead = p != nullptr && s_.mode == RateMode::PeakConstrained;
+        const double course = std::max(s_.bitrate * elapsed, planAhead ? planned_ : 0.0);
+        d.averageMaxBits = std::max(perFrame, planAhead ? p->bits : 0.0) + slack - (total_ - course);
     }
     // Stay well inside the buckets: a picture predicted above 85 % of the
     // room gets a coarser quantiser.
@@ -229,6 +284,18 @@ RateDecision RateControl::start(const RateFrame& f)
     d.quant = ladderQuant(d.ladder);
     if (d.targetBits <= 0) d.targetBits = k * cost / d.quant.step();
     return d;
+}
+
+bool RateControl::hopeless(const RateDecision& d, const RateFrame& f) const
+{
+    if (s_.mode != RateMode::ConstantBitrate && s_.mode != RateMode::PeakConstrained) return false;
+    if (!d.atCoarsest()) return false;
+    // Only with a model that has seen enough pictures of the kind.
+    if ((f.key ? intra_.count : inter_.count) < 3) return false;
+    const double coarsest = ladderQuant(kQuantLadderSize - 1).step();
+    const double expected = modelK(f.key) * costOf(f) / coarsest;
+    const double limit = std::min(d.maxBits, d.averageMaxBits);
+    return expected > 1.5 * limit;
 }
 
 bool RateControl::coarser(RateDecision& d, double bits) const
@@ -283,6 +350,10 @@ void RateControl::end(const RateFrame& f, const RateDecision& d, double bits, bo
             // What key frames take beyond a P picture's share, over the
             // key-frame spacing.
             keyExcess_ = std::max(0.0, bits - perFrame);
+            lastKeyTime_ = f.time;
+            // The P pictures after the first key frame start near its
+            // quantiser (not at the model's first guess).
+            if (lastPStep_ <= 0) lastPStep_ = step * kKeyRatio;
         }
     }
     ++pictures_;

@@ -20,6 +20,7 @@
 #define ASFWRITER_VIDEO_ENCODER_RATE_CONTROL_H
 
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 #include "codec/media_encoder.h"
@@ -69,6 +70,9 @@ struct RateFrame {
     double intraCost = 0;     // analysis costs
     double interCost = 0;
     std::int64_t index = -1;  // picture number (plan lookup), -1 = none
+    // A key frame the stream needs (the first picture, the maximum
+    // spacing, a scene cut): only the buckets limit it, not the average.
+    bool required = false;
 };
 
 struct RateDecision {
@@ -76,7 +80,15 @@ struct RateDecision {
     LadderQuant quant;
     double targetBits = 0;
     double maxBits = 0;  // the buckets' room for this picture
+    // At the coarsest quantiser (constant bit rate, peak-constrained): a
+    // picture above this would put the stream ahead of its average by more
+    // than a little; it goes out as an all-skipped repeat instead, so that
+    // content no quantiser brings down to the rate drops pictures rather
+    // than sit at a full bucket (which overshoots the average by the
+    // bucket's size over the file).
+    double averageMaxBits = std::numeric_limits<double>::infinity();
     bool refined = false;
+    bool atCoarsest() const { return ladder >= kQuantLadderSize - 1; }
 };
 
 class RateControl {
@@ -93,8 +105,15 @@ public:
     }
 
     RateDecision start(const RateFrame& frame);
-    // False when a picture of `bits` would overflow a bucket.
-    bool fits(const RateDecision& d, double bits) const { return bits <= d.maxBits; }
+    // False when a picture of `bits` would overflow a bucket, or run ahead
+    // of the average at the coarsest quantiser.
+    bool fits(const RateDecision& d, double bits) const
+    {
+        return bits <= d.maxBits && !(d.atCoarsest() && bits > d.averageMaxBits);
+    }
+    // True when the model expects even the coarsest quantiser not to fit:
+    // the picture can go out as an all-skipped repeat without coding it.
+    bool hopeless(const RateDecision& d, const RateFrame& frame) const;
     // A coarser quantiser for a picture that came out at `bits` and did
     // not fit; false when the coarsest is already in use.
     bool coarser(RateDecision& d, double bits) const;
@@ -126,7 +145,8 @@ private:
     double costOf(const RateFrame& f) const;
     double modelK(bool key) const;
     double roomAt(std::int64_t time) const;
-    double initialStep() const;
+    double initialStep(const RateFrame& f) const;
+    double amortisationSeconds() const;
 
     RateSettings s_;
     std::vector<PlannedFrame> plan_;
@@ -143,6 +163,7 @@ private:
     double blurSum_ = 0, blurWeight_ = 0;
     double unitSum_ = 0, unitWeight_ = 0;
     double keyExcess_ = 0;
+    std::int64_t lastKeyTime_ = 0;
     double lastPStep_ = 0;
 };
 

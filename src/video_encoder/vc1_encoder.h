@@ -108,6 +108,7 @@ private:
     std::vector<vc1::FrameStats> stats_;  // pre-processing pass, one per picture
     bool analysisEnded_ = false;
     int sinceKey_ = 0;
+    double previousRatio_ = 0;  // inter / intra cost of the picture before (scene cuts)
     std::int64_t skipped_ = 0;
 };
 

@@ -101,7 +101,9 @@ bool Wmv9Encoder::encode(const std::uint8_t* data, std::size_t size, std::int64_
     // Key frames: the first, at the maximum spacing, on scene cuts (the
     // plan's, or this picture's own look).
     bool key = options_.intraOnly || inter_.keyDue(time);
-    if (!key) key = plan != nullptr ? plan->key : vc1::isSceneCut(st.intraCost, st.interCost, sinceKey_, cutRule_);
+    if (!key)
+        key = plan != nullptr ? plan->key : vc1::isSceneCut(st.intraCost, st.interCost, sinceKey_, cutRule_, previousRatio_);
+    previousRatio_ = (st.flags & vc1::FrameStats::kFirstPicture) != 0 ? 0.0 : vc1::interToIntraRatio(st.intraCost, st.interCost);
 
     const bool uniform = options_.uniform != 0;
     vc1::IntraPictureOptions pic;
@@ -118,17 +120,32 @@ bool Wmv9Encoder::encode(const std::uint8_t* data, std::size_t size, std::int64_
     rf.intraCost = st.intraCost;
     rf.interCost = st.interCost;
     rf.index = pictures_;
+    rf.required = key;
     vc1::RateDecision d = rate_.start(rf);
     MediaObject object;
     bool pCoded = false;  // a P picture of this time has flipped the rounding control
     bool skipped = false;
+    // Content far above the rate at the coarsest quantiser: no need to code
+    // a picture only to drop it.
+    bool drop = pictures_ > 0 && rate_.hopeless(d, rf);
     for (;;) {
+        if (drop) {
+            // Repeat the previous picture with an all-skipped P picture.
+            pic.quant = vc1::makePictureQuant(sequence_.quantizer, d.quant.pqindex, d.quant.halfQp, uniform);
+            if (!pCoded) inter_.flipRounding();
+            object.data = vc1::encodeSkippedPicture(sequence_, pic.quant, source_.mbWidth, source_.mbHeight);
+            recon_ = inter_.reference();
+            key = false;
+            skipped = true;
+            break;
+        }
         pic.quant = vc1::makePictureQuant(sequence_.quantizer, d.quant.pqindex, d.quant.halfQp, uniform);
         if (!key) {
             if (pCoded) inter_.flipRounding();
             pCoded = inter_.encodeP(sequence_, source_, pic.quant, recon_, object.data);
             if (!pCoded) {
-                // A scene cut the P picture coder found: an I picture.
+                // A picture the P picture coder finds mostly intra: an I
+                // picture (not one the stream requires).
                 key = true;
                 rf.key = true;
                 d = rate_.start(rf);
@@ -145,17 +162,10 @@ bool Wmv9Encoder::encode(const std::uint8_t* data, std::size_t size, std::int64_
         if (rate_.refine(d, bits)) continue;
         if (rate_.fits(d, bits)) break;
         if (rate_.coarser(d, bits)) continue;
-        // Even the coarsest quantiser overflows: repeat the previous
-        // picture with an all-skipped P picture (the first picture goes
-        // out as it is).
-        if (pictures_ > 0) {
-            if (!pCoded) inter_.flipRounding();
-            object.data = vc1::encodeSkippedPicture(sequence_, pic.quant, source_.mbWidth, source_.mbHeight);
-            recon_ = inter_.reference();
-            key = false;
-            skipped = true;
-        }
-        break;
+        // Even the coarsest quantiser does not fit: repeat the previous
+        // picture (the first picture goes out as it is).
+        if (pictures_ == 0) break;
+        drop = true;
     }
     if (key) sinceKey_ = 0;
     inter_.pictureDone(recon_, key, time);

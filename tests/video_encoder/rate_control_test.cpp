@@ -140,6 +140,10 @@ TEST(RateControlAnalysis, SceneCutRuleKeepsAGap)
     EXPECT_TRUE(isSceneCut(1000, 900, r.minGap, r));
     EXPECT_FALSE(isSceneCut(1000, 500, r.minGap, r));
     EXPECT_FALSE(isSceneCut(0, 0, 100, r));
+    // Only a change is a cut: after a picture that was no better predicted
+    // (noise, a fast zoom over fine detail) the scene goes on.
+    EXPECT_TRUE(isSceneCut(1000, 900, r.minGap, r, 0.3));
+    EXPECT_FALSE(isSceneCut(1000, 900, r.minGap, r, 0.8));
     EXPECT_EQ(sceneCutRuleFor(10000000).minGap, 2);
 }
 
