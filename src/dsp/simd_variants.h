@@ -28,6 +28,8 @@ unsigned satd16x16Avx2(const std::uint8_t* a, int aStride, const std::uint8_t* b
 
 void vc1LumaBicubic16Avx2(std::uint8_t* dst, int dstStride, const std::uint8_t* src, std::ptrdiff_t srcStride,
                           int hFrac, int vFrac, int rnd);
+void vc1Chroma8x2Avx2(std::uint8_t* dstCb, std::uint8_t* dstCr, int dstStride, const std::uint8_t* srcCb,
+                      const std::uint8_t* srcCr, std::ptrdiff_t srcStride, int fx, int fy, int rnd);
 
 }  // namespace asfw::simd
 #endif

@@ -169,6 +169,13 @@ void vc1Chroma8Ref(std::uint8_t* dst, int dstStride, const std::uint8_t* src, st
     }
 }
 
+void vc1Chroma8x2Ref(std::uint8_t* dstCb, std::uint8_t* dstCr, int dstStride, const std::uint8_t* srcCb,
+                     const std::uint8_t* srcCr, std::ptrdiff_t srcStride, int fx, int fy, int rnd)
+{
+    vc1Chroma8Ref(dstCb, dstStride, srcCb, srcStride, fx, fy, rnd);
+    vc1Chroma8Ref(dstCr, dstStride, srcCr, srcStride, fx, fy, rnd);
+}
+
 void vc1PredictLuma(const Vc1RefView& ref, const Vc1McParams& p, int mbX, int mbY, int mvX, int mvY,
                     std::uint8_t* dst, int dstStride)
 {
@@ -190,8 +197,7 @@ void vc1PredictChroma(const Vc1RefView& ref, const Vc1McParams& p, int mbX, int 
     const int srcY = std::clamp(mbY * 8 + (cy >> 2), -8, ref.height / 2);
     const std::ptrdiff_t off = static_cast<std::ptrdiff_t>(srcY) * ref.cStride + srcX;
     const int fx = (cx & 3) << 1, fy = (cy & 3) << 1;
-    vc1Chroma8(dstCb, dstStride, ref.cb + off, ref.cStride, fx, fy, p.rnd);
-    vc1Chroma8(dstCr, dstStride, ref.cr + off, ref.cStride, fx, fy, p.rnd);
+    vc1Chroma8x2(dstCb, dstCr, dstStride, ref.cb + off, ref.cr + off, ref.cStride, fx, fy, p.rnd);
 }
 
 }  // namespace asfw

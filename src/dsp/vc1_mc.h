@@ -99,6 +99,11 @@ void vc1LumaBilinear16Ref(std::uint8_t* dst, int dstStride, const std::uint8_t* 
 void vc1Chroma8Ref(std::uint8_t* dst, int dstStride, const std::uint8_t* src, std::ptrdiff_t srcStride, int fx, int fy,
                    int rnd);
 
+// Both chroma planes with the same position and weights (reads up to 15
+// samples right of `srcCb`/`srcCr` in the vectorised versions).
+void vc1Chroma8x2Ref(std::uint8_t* dstCb, std::uint8_t* dstCr, int dstStride, const std::uint8_t* srcCb,
+                     const std::uint8_t* srcCr, std::ptrdiff_t srcStride, int fx, int fy, int rnd);
+
 // Dispatching versions (SIMD where the machine has it).
 // The bicubic version reads up to 30 samples right of `src` (not 18) and
 // row 18 below it.
@@ -106,6 +111,8 @@ void vc1LumaBicubic16(std::uint8_t* dst, int dstStride, const std::uint8_t* src,
                       int vFrac, int rnd);
 void vc1Chroma8(std::uint8_t* dst, int dstStride, const std::uint8_t* src, std::ptrdiff_t srcStride, int fx, int fy,
                 int rnd);
+void vc1Chroma8x2(std::uint8_t* dstCb, std::uint8_t* dstCr, int dstStride, const std::uint8_t* srcCb,
+                  const std::uint8_t* srcCr, std::ptrdiff_t srcStride, int fx, int fy, int rnd);
 
 // --- Macroblock prediction. ---
 

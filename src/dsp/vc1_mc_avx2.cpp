@@ -196,6 +196,32 @@ ASFW_TARGET_AVX2 void vc1LumaBicubic16Avx2(std::uint8_t* dst, int dstStride, con
     }
 }
 
+// Both chroma planes at once, Cb in lane 0 and Cr in lane 1. The bilinear
+// weights are at most 64, so each weighted pair of neighbours is one
+// multiply-add of bytes with a 16-bit sum of at most 64 * 255.
+ASFW_TARGET_AVX2 void vc1Chroma8x2Avx2(std::uint8_t* dstCb, std::uint8_t* dstCr, int dstStride,
+                                       const std::uint8_t* srcCb, const std::uint8_t* srcCr, std::ptrdiff_t srcStride,
+                                       int fx, int fy, int rnd)
+{
+    const __m256i wTop = tapBytes((8 - fx) * (8 - fy), fx * (8 - fy));
+    const __m256i wBottom = tapBytes((8 - fx) * fy, fx * fy);
+    const __m256i bias = _mm256_set1_epi16(static_cast<short>(32 - 4 * rnd));
+    // Bytes (i, i + 1) for i = 0..7 in each lane.
+    const __m256i pairs = _mm256_setr_epi8(0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7, 8, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5,
+                                           5, 6, 6, 7, 7, 8);
+    __m256i above = _mm256_shuffle_epi8(load2x16(srcCb, srcCr), pairs);
+    for (int j = 0; j < 8; ++j) {
+        const std::ptrdiff_t next = (j + 1) * srcStride;
+        const __m256i below = _mm256_shuffle_epi8(load2x16(srcCb + next, srcCr + next), pairs);
+        __m256i sum = _mm256_add_epi16(_mm256_maddubs_epi16(above, wTop), _mm256_maddubs_epi16(below, wBottom));
+        sum = _mm256_srli_epi16(_mm256_add_epi16(sum, bias), 6);
+        const __m256i packed = _mm256_packus_epi16(sum, sum);  // 8 bytes at the start of each lane
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(dstCb + j * dstStride), _mm256_castsi256_si128(packed));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(dstCr + j * dstStride), _mm256_extracti128_si256(packed, 1));
+        above = below;
+    }
+}
+
 }  // namespace asfw::simd
 
 #endif

@@ -159,6 +159,20 @@ void vc1Chroma8(std::uint8_t* dst, int dstStride, const std::uint8_t* src, std::
     }
 }
 
+void vc1Chroma8x2(std::uint8_t* dstCb, std::uint8_t* dstCr, int dstStride, const std::uint8_t* srcCb,
+                  const std::uint8_t* srcCr, std::ptrdiff_t srcStride, int fx, int fy, int rnd)
+{
+#if ASFW_X86_DISPATCH
+    static const bool avx2 = cpuFeatures().avx2;
+    if (avx2) {
+        simd::vc1Chroma8x2Avx2(dstCb, dstCr, dstStride, srcCb, srcCr, srcStride, fx, fy, rnd);
+        return;
+    }
+#endif
+    vc1Chroma8(dstCb, dstStride, srcCb, srcStride, fx, fy, rnd);
+    vc1Chroma8(dstCr, dstStride, srcCr, srcStride, fx, fy, rnd);
+}
+
 #else
 
 void vc1LumaBicubic16(std::uint8_t* dst, int dstStride, const std::uint8_t* src, std::ptrdiff_t srcStride, int hFrac,
@@ -170,6 +184,12 @@ void vc1LumaBicubic16(std::uint8_t* dst, int dstStride, const std::uint8_t* src,
 void vc1Chroma8(std::uint8_t* dst, int dstStride, const std::uint8_t* src, std::ptrdiff_t srcStride, int fx, int fy, int rnd)
 {
     vc1Chroma8Ref(dst, dstStride, src, srcStride, fx, fy, rnd);
+}
+
+void vc1Chroma8x2(std::uint8_t* dstCb, std::uint8_t* dstCr, int dstStride, const std::uint8_t* srcCb,
+                  const std::uint8_t* srcCr, std::ptrdiff_t srcStride, int fx, int fy, int rnd)
+{
+    vc1Chroma8x2Ref(dstCb, dstCr, dstStride, srcCb, srcCr, srcStride, fx, fy, rnd);
 }
 
 #endif

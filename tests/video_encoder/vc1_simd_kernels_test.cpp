@@ -14,6 +14,7 @@
 #include <functional>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace asfw {
@@ -185,6 +186,50 @@ TEST(Vc1SimdKernels, BicubicExtremesClampLikeTheReference)
                     }
         }
     }
+}
+
+using ChromaPair = void (*)(std::uint8_t*, std::uint8_t*, int, const std::uint8_t*, const std::uint8_t*,
+                           std::ptrdiff_t, int, int, int);
+
+TEST(Vc1SimdKernels, ChromaEqualsTheReferenceForEveryWeight)
+{
+    std::vector<std::pair<std::string, ChromaPair>> pairs = {{"vc1Chroma8x2", vc1Chroma8x2}};
+#if ASFW_X86_DISPATCH
+    if (cpuFeatures().avx2) pairs.push_back({"vc1Chroma8x2Avx2", simd::vc1Chroma8x2Avx2});
+#endif
+    std::mt19937 rng(13);
+    for (Content c : kContents)
+        for (int stride : {24, 25, 41}) {
+            // Cb and Cr differ (Cr is the inverse pattern) to catch a mixed-up plane.
+            const auto cb = makePicture(c, stride, 12, rng);
+            const auto cr = makePicture(c, stride, 12, rng, true);
+            const std::uint8_t* pcb = cb.data() + 1;
+            const std::uint8_t* pcr = cr.data() + 1 + stride;
+            // Every eighth-sample weight (the decoder uses the even ones).
+            for (int fx = 0; fx < 8; ++fx)
+                for (int fy = 0; fy < 8; ++fy)
+                    for (int rnd = 0; rnd < 2; ++rnd) {
+                        std::uint8_t wantCb[11 * 8], wantCr[11 * 8];
+                        vc1Chroma8Ref(wantCb, 11, pcb, stride, fx, fy, rnd);
+                        vc1Chroma8Ref(wantCr, 11, pcr, stride, fx, fy, rnd);
+                        std::uint8_t single[11 * 8];
+                        vc1Chroma8(single, 11, pcb, stride, fx, fy, rnd);
+                        for (int y = 0; y < 8; ++y)
+                            for (int x = 0; x < 8; ++x)
+                                ASSERT_EQ(single[y * 11 + x], wantCb[y * 11 + x]) << "vc1Chroma8 " << fx << fy << rnd;
+                        for (const auto& [name, fn] : pairs) {
+                            std::uint8_t gotCb[11 * 8], gotCr[11 * 8];
+                            fn(gotCb, gotCr, 11, pcb, pcr, stride, fx, fy, rnd);
+                            for (int y = 0; y < 8; ++y)
+                                for (int x = 0; x < 8; ++x) {
+                                    ASSERT_EQ(gotCb[y * 11 + x], wantCb[y * 11 + x])
+                                        << name << " cb content " << static_cast<int>(c) << " " << fx << fy << rnd;
+                                    ASSERT_EQ(gotCr[y * 11 + x], wantCr[y * 11 + x])
+                                        << name << " cr content " << static_cast<int>(c) << " " << fx << fy << rnd;
+                                }
+                        }
+                    }
+        }
 }
 
 }  // namespace
