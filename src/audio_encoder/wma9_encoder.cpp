@@ -28,6 +28,7 @@
 #include <memory>
 
 #include "audio_encoder/wma9_formats.h"
+#include "audio_encoder/wma_bit_writer.h"
 #include "audio_encoder/wma_block.h"
 #include "audio_encoder/wma_params.h"
 #include "dsp/mdct.h"
@@ -152,24 +153,6 @@ struct PendingFrame {
     std::int64_t index = 0;
 };
 
-// Copies n bits starting at bit `start` of src into w.
-void appendBits(BitWriter& w, const std::vector<std::uint8_t>& src, std::uint64_t start, std::uint64_t n)
-{
-    while (n > 0) {
-        const int c = static_cast<int>(std::min<std::uint64_t>(n, 16));
-        std::uint32_t v = 0;
-        const std::size_t byte = static_cast<std::size_t>(start >> 3);
-        for (int i = 0; i < 3; ++i) {
-            v <<= 8;
-            if (byte + static_cast<std::size_t>(i) < src.size()) v |= src[byte + static_cast<std::size_t>(i)];
-        }
-        const int shift = 24 - static_cast<int>(start & 7) - c;
-        w.put((v >> shift) & ((1u << c) - 1u), c);
-        start += static_cast<std::uint64_t>(c);
-        n -= static_cast<std::uint64_t>(c);
-    }
-}
-
 class Wma9Encoder final : public MediaEncoder {
 public:
     explicit Wma9Encoder(const Wma9Format& format);
@@ -193,7 +176,7 @@ private:
     void decidePattern(std::int64_t f);
     const std::vector<int>& pattern(std::int64_t f);
     void encodeFrame(std::int64_t f);
-    void codeFrame(std::int64_t f, double target, double minimum, BitWriter& out);
+    void codeFrame(std::int64_t f, double target, double minimum, WmaBitWriter& out);
     void pack(bool flushing, MediaObjects& out);
     bool substituteNoise(const std::vector<float>& x, const std::vector<float>& mask, int k, int emax, WmaChannelCode& cc) const;
     void trimInput(std::int64_t f);
@@ -450,7 +433,7 @@ void Wma9Encoder::encodeFrame(std::int64_t f)
     minimum = std::min(minimum, maxFrameBits_);
 
     PendingFrame fr;
-    BitWriter w;
+    WmaBitWriter w;
     codeFrame(f, target, minimum, w);
     fr.bits = w.bitCount();
     fr.bytes = w.take();
@@ -462,7 +445,7 @@ void Wma9Encoder::encodeFrame(std::int64_t f)
     queue_.push_back(std::move(fr));
 }
 
-void Wma9Encoder::codeFrame(std::int64_t f, double target, double minimum, BitWriter& out)
+void Wma9Encoder::codeFrame(std::int64_t f, double target, double minimum, WmaBitWriter& out)
 {
     const std::vector<int> pat = pattern(f);
     const bool lastFrame = frameCount_ >= 0 && f + 1 >= frameCount_;
@@ -982,19 +965,18 @@ void Wma9Encoder::pack(bool flushing, MediaObjects& out)
         produced_ += static_cast<double>(pad);
 
         // Lay out the packet.
-        BitWriter body;
+        WmaBitWriter body;
         if (rem) {
-            BitWriter tmp;
+            WmaBitWriter tmp;
             if (carryPrefix_) {
                 tmp.put(static_cast<std::uint32_t>(carryFrame_.prevIndex), p_.blockCodeBits);
                 tmp.put(static_cast<std::uint32_t>(carryFrame_.firstIndex), p_.blockCodeBits);
             }
-            appendBits(tmp, carryFrame_.bytes, 0, carryFrame_.bits);
+            tmp.putRange(carryFrame_.bytes, 0, carryFrame_.bits);
             const std::uint64_t total = tmp.bitCount();
             const std::vector<std::uint8_t> all = tmp.take();
-            appendBits(body, all, total - rem, rem);
+            body.putRange(all, total - rem, rem);
         }
-        body.put(0, 0);
         for (std::uint64_t i = 0; i < pad; i += 32) body.put(0, static_cast<int>(std::min<std::uint64_t>(32, pad - i)));
         std::uint64_t used = rem + pad;
         int complete = 0;
@@ -1011,19 +993,19 @@ void Wma9Encoder::pack(bool flushing, MediaObjects& out)
                 firstIndex = fr.index;
                 startedOne = true;
             }
-            BitWriter tmp;
+            WmaBitWriter tmp;
             if (withPrefix && prefixBits) {
                 tmp.put(static_cast<std::uint32_t>(fr.prevIndex), p_.blockCodeBits);
                 tmp.put(static_cast<std::uint32_t>(fr.firstIndex), p_.blockCodeBits);
                 produced_ += static_cast<double>(prefixBits);
             }
-            appendBits(tmp, fr.bytes, 0, fr.bits);
+            tmp.putRange(fr.bytes, 0, fr.bits);
             const std::uint64_t size = tmp.bitCount();
             const std::vector<std::uint8_t> all = tmp.take();
             // At most 14 frames complete in a packet (4-bit count); the
             // minimum frame size keeps packets far from that.
             if (used + size <= payload && complete < 14) {
-                appendBits(body, all, 0, size);
+                body.putRange(all, 0, size);
                 used += size;
                 ++complete;
             } else if (used + size <= payload) {
@@ -1032,7 +1014,7 @@ void Wma9Encoder::pack(bool flushing, MediaObjects& out)
                 error_ = "too many frames in one packet";
             } else {
                 const std::uint64_t part = payload - used;
-                appendBits(body, all, 0, part);
+                body.putRange(all, 0, part);
                 used = payload;
                 carry_ = true;
                 carryFrame_ = std::move(fr);
@@ -1046,13 +1028,13 @@ void Wma9Encoder::pack(bool flushing, MediaObjects& out)
             body.put(0, c);
             used += static_cast<std::uint64_t>(c);
         }
-        BitWriter pkt;
+        WmaBitWriter pkt;
         pkt.put(static_cast<std::uint32_t>(packetIndex_ & 15), 4);
         pkt.put(static_cast<std::uint32_t>(complete + 1), 4);
         pkt.put(static_cast<std::uint32_t>(rem + pad), p_.byteOffsetBits + 3);
         const std::uint64_t bodyBits = body.bitCount();
         const std::vector<std::uint8_t> bodyBytes = body.take();
-        appendBits(pkt, bodyBytes, 0, bodyBits);
+        pkt.putRange(bodyBytes, 0, bodyBits);
         MediaObject mo;
         mo.data = pkt.take();
         mo.data.resize(format_.blockAlign, 0);

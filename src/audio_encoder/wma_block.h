@@ -6,6 +6,10 @@
 #include <cstdint>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "audio_encoder/wma_params.h"
 #include "bitwriter/bit_writer.h"
 #include "tables/wma_tables.h"
@@ -50,30 +54,63 @@ inline int wmaCodedPositions(const WmaParams& p, int k, const WmaChannelCode& c)
     return n;
 }
 
+// Bit j set where q[j] != 0, for the first n (<= 64) values: the coefficient
+// loops step from value to value instead of testing every position.
+inline std::uint64_t wmaNonZeroMask(const int* q, int n)
+{
+    std::uint64_t m = 0;
+    int j = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    for (; j + 4 <= n; j += 4) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + j));
+        const int eq = _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(v, zero)));
+        m |= static_cast<std::uint64_t>(~eq & 15) << j;
+    }
+#endif
+    for (; j < n; ++j) m |= static_cast<std::uint64_t>(q[j] != 0) << j;
+    return m;
+}
+
+inline int wmaLowestBit(std::uint64_t m)
+{
+#if defined(__GNUC__) || defined(__clang__)
+    return __builtin_ctzll(m);
+#else
+    int i = 0;
+    while (!(m & 1)) {
+        m >>= 1;
+        ++i;
+    }
+    return i;
+#endif
+}
+
 template <class W>
 void wmaWriteCoefs(W& w, const WmaCoefTable& t, const std::vector<int>& q, int n, int escBits, int frameLenBits, int stuffing)
 {
-    int run = 0;
     int last = -1;
-    for (int i = 0; i < n; ++i) {
-        const int v = q[static_cast<std::size_t>(i)];
-        if (v == 0) {
-            ++run;
-            continue;
+    const int* qs = q.data();
+    for (int base = 0; base < n; base += 64) {
+        std::uint64_t m = wmaNonZeroMask(qs + base, n - base < 64 ? n - base : 64);
+        while (m) {
+            const int i = base + wmaLowestBit(m);
+            m &= m - 1;
+            const int run = i - last - 1;
+            const int v = qs[i];
+            const int level = v < 0 ? -v : v;
+            const int sym = t.symbolOf(run, level);
+            if (sym >= 0) {
+                w.put(t.codes[static_cast<std::size_t>(sym)]);
+            } else {
+                const int maxLevel = (1 << escBits) - 1;
+                w.put(t.codes[0]);
+                w.put(static_cast<std::uint32_t>(level > maxLevel ? maxLevel : level), escBits);
+                w.put(static_cast<std::uint32_t>(run), frameLenBits);
+            }
+            w.putBit(v < 0);  // the decoder's inverse transform is negated: 1 = negative here
+            last = i;
         }
-        const int level = v < 0 ? -v : v;
-        const int sym = t.symbolOf(run, level);
-        if (sym >= 0) {
-            w.put(t.codes[static_cast<std::size_t>(sym)]);
-        } else {
-            const int maxLevel = (1 << escBits) - 1;
-            w.put(t.codes[0]);
-            w.put(static_cast<std::uint32_t>(level > maxLevel ? maxLevel : level), escBits);
-            w.put(static_cast<std::uint32_t>(run), frameLenBits);
-        }
-        w.putBit(v < 0);  // the decoder's inverse transform is negated: 1 = negative here
-        run = 0;
-        last = i;
     }
     int pos = last + 1;
     for (int s = 0; s < stuffing && pos < n; ++s, ++pos) {
@@ -94,21 +131,21 @@ inline long wmaCoefBits(const WmaCoefTable& t, const int* q, int n, int escBits,
     const long escape = static_cast<long>(t.codes[0].length) + escBits + frameLenBits + 1;
     const std::uint8_t* quick = t.quickBits.data();
     long bits = 0;
-    int run = 0;
     int last = -1;
-    for (int i = 0; i < n; ++i) {
-        const int v = q[i];
-        if (v == 0) {
-            ++run;
-            continue;
+    for (int base = 0; base < n; base += 64) {
+        std::uint64_t m = wmaNonZeroMask(q + base, n - base < 64 ? n - base : 64);
+        while (m) {
+            const int i = base + wmaLowestBit(m);
+            m &= m - 1;
+            const int run = i - last - 1;
+            const int v = q[i];
+            const int level = v < 0 ? -v : v;
+            int b = 0;
+            if (level < WmaCoefTable::kQuickLevels && run < WmaCoefTable::kQuickRuns) b = quick[level * WmaCoefTable::kQuickRuns + run];
+            else if (t.symbolOf(run, level) >= 0) b = t.codes[static_cast<std::size_t>(t.symbolOf(run, level))].length + 1;
+            bits += b ? b : escape;
+            last = i;
         }
-        const int level = v < 0 ? -v : v;
-        int b = 0;
-        if (level < WmaCoefTable::kQuickLevels && run < WmaCoefTable::kQuickRuns) b = quick[level * WmaCoefTable::kQuickRuns + run];
-        else if (t.symbolOf(run, level) >= 0) b = t.codes[static_cast<std::size_t>(t.symbolOf(run, level))].length + 1;
-        bits += b ? b : escape;
-        run = 0;
-        last = i;
         if (bits > limit) return bits;
     }
     int pos = last + 1;

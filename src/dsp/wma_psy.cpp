@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 
 namespace asfw {
 
@@ -13,15 +15,18 @@ double athDb(double f)
 }
 
 namespace {
-// Natural logarithm to about 1e-3, for spectral flatness.
-inline float fastLog(float x)
+// log2 to about 1e-5 from the float's exponent and a polynomial of its
+// mantissa (spectral flatness needs no more).
+inline float fastLog2(float x)
 {
-    int e = 0;
-    const float m = std::frexp(x, &e);  // x = m * 2^e, m in [0.5, 1)
+    std::uint32_t u;
+    std::memcpy(&u, &x, 4);
+    const float e = static_cast<float>(static_cast<int>((u >> 23) & 255) - 127);
+    u = (u & 0x007FFFFFu) | 0x3F800000u;  // mantissa in [1, 2)
+    float m;
+    std::memcpy(&m, &u, 4);
     const float t = m - 1.0f;
-    // log(m) on [0.5, 1): polynomial fit.
-    const float l = t * (1.0f - t * (0.5f - t * (0.333f - t * 0.25f)));
-    return l + static_cast<float>(e) * 0.69314718f;
+    return e + t * (1.4425449f + t * (-0.7181452f + t * (0.4575485f + t * (-0.2779042f + t * (0.1217970f + t * -0.0258411f)))));
 }
 
 double barkOf(double f)
@@ -66,32 +71,40 @@ PsyModel::PsyModel(int sampleRate, int blockLen, const std::vector<int>& bandWid
 void PsyModel::analyse(const float* coefs, std::vector<float>& thresholds, std::vector<float>& energies) const
 {
     const std::size_t nb = widths_.size();
-    thresholds.assign(nb, 0.f);
-    energies.assign(nb, 0.f);
-    std::vector<float> offsetGain(nb);
+    thresholds.resize(nb);
+    energies.resize(nb);
+    float offsetGain[256];
+    std::vector<float> offsetHeap;
+    float* og = offsetGain;
+    if (nb > 256) {
+        offsetHeap.resize(nb);
+        og = offsetHeap.data();
+    }
     for (std::size_t b = 0; b < nb; ++b) {
         const int w = widths_[b];
-        double sum = 0, logSum = 0;
+        const float* c = coefs + first_[b];
+        float sum = 0, logSum = 0;
         for (int i = 0; i < w; ++i) {
-            const float e = coefs[first_[b] + i] * coefs[first_[b] + i] + 1e-3f;
+            const float e = c[i] * c[i] + 1e-3f;
             sum += e;
-            logSum += fastLog(e);
+            logSum += fastLog2(e);
         }
-        const double mean = sum / w;
-        energies[b] = static_cast<float>(mean);
+        const float mean = sum / static_cast<float>(w);
+        energies[b] = mean;
         // Spectral flatness: 0 dB for noise, strongly negative for tones.
-        double tonality = 0.5;
+        float tonality = 0.5f;
         if (w >= 4) {
-            const double flatDb = 10.0 * (logSum / w - std::log(mean)) / std::log(10.0);
-            tonality = std::min(1.0, std::max(0.0, flatDb / -12.0));
+            const float flatDb = 3.0103f * (logSum / static_cast<float>(w) - fastLog2(mean));
+            tonality = std::min(1.0f, std::max(0.0f, flatDb / -12.0f));
         }
-        const double offsetDb = tonality * (14.5 + bark_[b]) + (1.0 - tonality) * 5.5;
-        offsetGain[b] = static_cast<float>(std::pow(10.0, -offsetDb / 10.0));
+        const float offsetDb = tonality * (14.5f + bark_[b]) + (1.0f - tonality) * 5.5f;
+        og[b] = std::exp2(offsetDb * -0.33219281f);  // 10^(-offsetDb/10)
     }
     for (std::size_t i = 0; i < nb; ++i) {
-        double spread = 0;
-        for (std::size_t j = 0; j < nb; ++j) spread += spread_[i][j] * energies[j] * offsetGain[j];
-        thresholds[i] = static_cast<float>(std::max<double>(spread, ath_[i]));
+        const float* sp = spread_[i].data();
+        float spread = 0;
+        for (std::size_t j = 0; j < nb; ++j) spread += sp[j] * energies[j] * og[j];
+        thresholds[i] = std::max(spread, ath_[i]);
     }
 }
 
