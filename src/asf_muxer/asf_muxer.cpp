@@ -5,6 +5,7 @@
 #include "asf_muxer/asf_muxer.h"
 
 #include <algorithm>
+#include <cmath>
 #include <chrono>
 #include <deque>
 #include <limits>
@@ -67,7 +68,37 @@ struct Stream {
     std::int64_t firstTime = -1;
     IndexBuilder index{kIndexIntervalHns};
     Muxer::StreamStats stats;
+    // Streams whose rate is measured: (millisecond time, bytes) of every
+    // object, for the peak figure of the finished header.
+    std::vector<std::pair<std::int64_t, std::uint32_t>> sizes;
 };
+
+// The smallest rate (bit/s) whose leaky bucket of `windowMs` never
+// overflows over `objects` (fullness rises by each object's bits and drains
+// at the rate between the objects' millisecond times).
+std::uint32_t measuredPeakRate(const std::vector<std::pair<std::int64_t, std::uint32_t>>& objects, std::uint32_t windowMs)
+{
+    if (objects.empty() || windowMs == 0) return 0;
+    double total = 0;
+    for (const auto& o : objects) total += 8.0 * o.second;
+    auto holds = [&](double rate) {
+        const double size = rate * windowMs / 1000.0;
+        double full = 0;
+        for (std::size_t i = 0; i < objects.size(); ++i) {
+            if (i > 0) full = std::max(0.0, full - rate * static_cast<double>(objects[i].first - objects[i - 1].first) / 1000.0);
+            full += 8.0 * objects[i].second;
+            if (full > size) return false;
+        }
+        return true;
+    };
+    // A bucket holding every bit never overflows.
+    double lo = 0, hi = total * 1000.0 / windowMs;
+    for (int i = 0; i < 48 && hi - lo > 0.5; ++i) {
+        const double mid = 0.5 * (lo + hi);
+        (holds(mid) ? hi : lo) = mid;
+    }
+    return static_cast<std::uint32_t>(std::min(std::ceil(hi), 4294967295.0));
+}
 
 enum class State { Setup, Writing, Finished, Failed };
 
@@ -221,7 +252,10 @@ struct Muxer::Impl {
                 const double seconds = static_cast<double>(s.stats.lastEndTime - s.firstTime) / 1e7;
                 average = static_cast<std::uint32_t>(std::min(8.0 * static_cast<double>(s.stats.payloadBytes) / seconds, 4294967295.0));
                 extended->bitrate = average;
-                extended->alternateBitrate = std::max(average, d.peakBitrate);
+                // The peak: what the stream really needed over the peak
+                // figures' buffer (the stream's own window when none is set).
+                const std::uint32_t peakWindow = d.peakBufferMs != 0 ? d.peakBufferMs : d.bufferWindowMs;
+                extended->alternateBitrate = std::max({average, d.peakBitrate, measuredPeakRate(s.sizes, peakWindow)});
             }
             extended->bufferMs = d.bufferWindowMs;
             extended->flags = kStreamSeekable;
@@ -452,6 +486,7 @@ bool Muxer::write(std::uint16_t streamNumber, MediaObject object)
     s->stats.objects += 1;
     s->stats.payloadBytes += object.data.size();
     s->stats.lastEndTime = std::max(s->stats.lastEndTime, end);
+    if (s->desc.measureBitrate) s->sizes.emplace_back(toMs(object.presentationTime), static_cast<std::uint32_t>(object.data.size()));
     m.endTime = std::max(m.endTime, end);
     if (!m.enqueue(*s, std::move(object))) return false;
     return m.pump();
