@@ -8,7 +8,9 @@
 #   bench/rate_control.sh [BUILD_DIR] [OUT_DIR] [WxH] [FRAMES] [RATES]
 #
 # BUILD_DIR must hold bench/rate_control_encode and bench/vc1_inter_encode
-# (configure with -DASFW_BENCH=ON).
+# (configure with -DASFW_BENCH=ON). SRC=clip.yuv (raw I420 of WxH, at least
+# FRAMES pictures) replaces the generated landscape clip, e.g. a fractal zoom:
+#   ffmpeg -f lavfi -i mandelbrot=size=640x480:rate=25:end_scale=0.05 -frames:v 200 -pix_fmt yuv420p -f rawvideo m.yuv
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=${1:-$here/../build}
@@ -25,7 +27,11 @@ w=${size%x*}
 h=${size#*x}
 fps=25
 src=$out/src.yuv
-"$gen" gen "$w" "$h" "$frames" "$src"
+if [ -n "${SRC:-}" ]; then
+    head -c $((w * h * 3 / 2 * frames)) "$SRC" > "$src"
+else
+    "$gen" gen "$w" "$h" "$frames" "$src"
+fi
 results=$out/results.txt
 : > "$results"
 

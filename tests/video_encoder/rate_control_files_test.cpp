@@ -28,7 +28,7 @@ constexpr int kWidth = 176, kHeight = 144;
 constexpr std::int64_t kFrameDuration = 400000;  // 25 frames per second
 constexpr std::int64_t kKeySpacing = 40000000;   // 4 s
 
-enum class Content { Pan, Mixed, Cuts, Noise, Zoom };
+enum class Content { Pan, Mixed, Cuts, Noise, Zoom, Burst };
 
 const char* contentName(Content c)
 {
@@ -38,6 +38,7 @@ const char* contentName(Content c)
     case Content::Cuts: return "cuts";
     case Content::Noise: return "noise";
     case Content::Zoom: return "zoom";
+    case Content::Burst: return "burst";
     }
     return "?";
 }
@@ -79,6 +80,8 @@ std::vector<std::uint8_t> frameOf(Content c, int n)
     case Content::Mixed: return test::makeVideoFrame(test::VideoPattern::Mixed, kWidth, kHeight, n);
     case Content::Noise: return test::makeVideoFrame(test::VideoPattern::Noise, kWidth, kHeight, n, 3);
     case Content::Zoom: return zoomFrame(n);
+    case Content::Burst:  // 2 s of noise in a pan
+        return n >= 100 && n < 150 ? frameOf(Content::Noise, n) : frameOf(Content::Pan, n);
     case Content::Cuts: {
         static const test::VideoPattern scenes[] = {test::VideoPattern::Mixed, test::VideoPattern::Text};
         const int scene = n / 80;
@@ -346,6 +349,21 @@ TEST(RateControlQuality, BitsAndPsnrRiseWithTheQualityLevel)
         lastPsnr = f.psnr;
     }
     }
+}
+
+// Quality VBR over 12 s of a pan with 2 s of noise: the header's peak figure is
+// what the stream needed (its bucket, peak rate x the stream's window,
+// holds and a little less would not), above the average.
+TEST(RateControlQuality, HeaderPeakIsMeasured)
+{
+    test::TempDir dir;
+    const FileFigures f = writeAndMeasure(dir, Content::Burst, Mode{"quality", true, 1, 60}, 300, 300, false);
+    const double window = f.espAltBufferMs != 0 ? f.espAltBufferMs : f.espBufferMs;
+    EXPECT_EQ(window, 3000);
+    EXPECT_NEAR(f.espBitrate / averageBitrate(f), 1.0, 0.01);
+    EXPECT_GT(f.espAltBitrate, 1.5 * f.espBitrate);
+    EXPECT_LE(worstBucket(f, f.espAltBitrate, window), 1.0);
+    EXPECT_GT(worstBucket(f, 0.98 * f.espAltBitrate, window), 1.0);
 }
 
 // Noise at a rate far below what it needs: coarser quantisers, then
