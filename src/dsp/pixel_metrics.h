@@ -7,6 +7,10 @@
 
 #include <cstdint>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace asfw {
 
 unsigned sad16x16Ref(const std::uint8_t* a, int aStride, const std::uint8_t* b, int bStride);
@@ -17,7 +21,23 @@ unsigned satd8x8Ref(const std::uint8_t* a, int aStride, const std::uint8_t* b, i
 unsigned satd16x16Ref(const std::uint8_t* a, int aStride, const std::uint8_t* b, int bStride);
 
 unsigned sad16x16(const std::uint8_t* a, int aStride, const std::uint8_t* b, int bStride);
+#if defined(__SSE2__)
+// Small enough to inline where it is called in tight loops.
+inline unsigned sad8x8(const std::uint8_t* a, int aStride, const std::uint8_t* b, int bStride)
+{
+    __m128i acc = _mm_setzero_si128();
+    for (int y = 0; y < 8; y += 2) {
+        const __m128i x = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(a + y * aStride)),
+                                             _mm_loadl_epi64(reinterpret_cast<const __m128i*>(a + (y + 1) * aStride)));
+        const __m128i z = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(b + y * bStride)),
+                                             _mm_loadl_epi64(reinterpret_cast<const __m128i*>(b + (y + 1) * bStride)));
+        acc = _mm_add_epi64(acc, _mm_sad_epu8(x, z));
+    }
+    return static_cast<unsigned>(_mm_cvtsi128_si32(acc) + _mm_cvtsi128_si32(_mm_srli_si128(acc, 8)));
+}
+#else
 unsigned sad8x8(const std::uint8_t* a, int aStride, const std::uint8_t* b, int bStride);
+#endif
 unsigned satd8x8(const std::uint8_t* a, int aStride, const std::uint8_t* b, int bStride);
 unsigned satd16x16(const std::uint8_t* a, int aStride, const std::uint8_t* b, int bStride);
 

@@ -86,17 +86,6 @@ unsigned sadAvg16x16(const std::uint8_t* a, int aStride, const std::uint8_t* b, 
     return static_cast<unsigned>(_mm_cvtsi128_si32(acc) + _mm_cvtsi128_si32(_mm_srli_si128(acc, 8)));
 }
 
-unsigned sad8x8(const std::uint8_t* a, int aStride, const std::uint8_t* b, int bStride)
-{
-    __m128i acc = _mm_setzero_si128();
-    for (int y = 0; y < 8; y += 2) {
-        const __m128i x = _mm_unpacklo_epi64(load8(a + y * aStride), load8(a + (y + 1) * aStride));
-        const __m128i z = _mm_unpacklo_epi64(load8(b + y * bStride), load8(b + (y + 1) * bStride));
-        acc = _mm_add_epi64(acc, _mm_sad_epu8(x, z));
-    }
-    return static_cast<unsigned>(_mm_cvtsi128_si32(acc) + _mm_cvtsi128_si32(_mm_srli_si128(acc, 8)));
-}
-
 unsigned satd8x8(const std::uint8_t* a, int aStride, const std::uint8_t* b, int bStride)
 {
     const __m128i zero = _mm_setzero_si128();

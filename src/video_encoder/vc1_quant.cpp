@@ -2,6 +2,10 @@
 
 #include <cmath>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace asfw::vc1 {
 
 namespace {
@@ -18,7 +22,7 @@ inline int quantizeOne(float c, const QuantStep& s, float rounding, int maxLevel
 
 }  // namespace
 
-int quantizeAc(const float coefficients[64], const PictureQuant& q, float rounding, std::int16_t levels[64])
+int quantizeAcRef(const float coefficients[64], const PictureQuant& q, float rounding, std::int16_t levels[64])
 {
     const QuantStep s = q.step();
     const int maxLevel = maxAcLevel(q.pquant);
@@ -30,6 +34,48 @@ int quantizeAc(const float coefficients[64], const PictureQuant& q, float roundi
     }
     return nonZero;
 }
+
+#if defined(__SSE2__)
+// Eight coefficients at a time with the same single-precision operations
+// as quantizeOne (the offset subtracted is 0 for the uniform quantiser,
+// which leaves every magnitude unchanged).
+int quantizeAc(const float coefficients[64], const PictureQuant& q, float rounding, std::int16_t levels[64])
+{
+    const QuantStep s = q.step();
+    const __m128 step = _mm_set1_ps(static_cast<float>(s.acStep()));
+    const __m128 offset = _mm_set1_ps(s.uniform ? 0.0f : static_cast<float>(s.pquant));
+    const __m128 round = _mm_set1_ps(rounding);
+    const __m128 absMask = _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF));
+    const __m128 zeroF = _mm_setzero_ps();
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i maxLevel = _mm_set1_epi16(static_cast<short>(maxAcLevel(q.pquant)));
+    const std::int16_t dc = levels[0];
+    unsigned zeros = 0;  // 2 mask bits per zero level
+    for (int i = 0; i < 64; i += 8) {
+        __m128i half[2], negative[2];
+        for (int h = 0; h < 2; ++h) {
+            const __m128 c = _mm_loadu_ps(coefficients + i + 4 * h);
+            const __m128 mag = _mm_sub_ps(_mm_and_ps(c, absMask), offset);
+            const __m128i l = _mm_cvttps_epi32(_mm_add_ps(_mm_div_ps(mag, step), round));
+            half[h] = _mm_and_si128(l, _mm_castps_si128(_mm_cmpgt_ps(mag, zeroF)));
+            negative[h] = _mm_castps_si128(_mm_cmplt_ps(c, zeroF));
+        }
+        const __m128i sign = _mm_packs_epi32(negative[0], negative[1]);
+        __m128i level = _mm_min_epi16(_mm_packs_epi32(half[0], half[1]), maxLevel);
+        level = _mm_sub_epi16(_mm_xor_si128(level, sign), sign);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(levels + i), level);
+        zeros += static_cast<unsigned>(__builtin_popcount(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(level, zero)))));
+    }
+    const int dcWasZero = levels[0] == 0 ? 1 : 0;
+    levels[0] = dc;
+    return 63 - (static_cast<int>(zeros / 2) - dcWasZero);
+}
+#else
+int quantizeAc(const float coefficients[64], const PictureQuant& q, float rounding, std::int16_t levels[64])
+{
+    return quantizeAcRef(coefficients, q, rounding, levels);
+}
+#endif
 
 int quantizeInterBlock(const float coefficients[64], const PictureQuant& q, float rounding, std::int16_t levels[64])
 {

@@ -28,6 +28,8 @@ struct QuantTuning {
 // `levels` (levels[0] untouched unless `withDc`), limited to what the
 // picture can code. Returns the number of non-zero AC levels.
 int quantizeAc(const float coefficients[64], const PictureQuant& q, float rounding, std::int16_t levels[64]);
+// The plain version the vectorised quantizeAc must equal.
+int quantizeAcRef(const float coefficients[64], const PictureQuant& q, float rounding, std::int16_t levels[64]);
 int quantizeInterBlock(const float coefficients[64], const PictureQuant& q, float rounding, std::int16_t levels[64]);
 
 // Rate-distortion refinement: walks the levels in reverse `scan` order and

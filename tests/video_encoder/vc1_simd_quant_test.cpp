@@ -114,5 +114,41 @@ TEST(Vc1SimdQuant, LargestResidualKeepsItsLevelsAtTheFinestQuantiser)
     EXPECT_EQ(n.events[0].level, -b.events[0].level);
 }
 
+TEST(Vc1SimdQuant, AcQuantiserEqualsThePlainVersion)
+{
+    // Coefficients at and around the decision points (level boundaries of
+    // the step, the non-uniform offset), beyond the largest codable level,
+    // signed zeros and random magnitudes.
+    std::mt19937 rng(33);
+    for (QuantizerMode mode : {QuantizerMode::Uniform, QuantizerMode::NonUniform})
+        for (int pqindex = 1; pqindex <= 31; ++pqindex)
+            for (bool half : {false, true}) {
+                const PictureQuant q = makePictureQuant(mode, pqindex, half, mode == QuantizerMode::Uniform);
+                const QuantStep st = q.step();
+                for (float rounding : {0.0f, 0.25f, 0.45f, 0.5f}) {
+                    for (int trial = 0; trial < 4; ++trial) {
+                        float coef[64];
+                        for (int i = 0; i < 64; ++i) {
+                            const float sign = (rng() & 1) ? -1.0f : 1.0f;
+                            const float offset = st.uniform ? 0.0f : static_cast<float>(st.pquant);
+                            switch ((i + trial) % 6) {
+                            case 0: coef[i] = sign * ((static_cast<float>(rng() % 40) - rounding) * static_cast<float>(st.acStep()) + offset); break;
+                            case 1: coef[i] = sign * offset; break;
+                            case 2: coef[i] = sign * 1.0e5f; break;
+                            case 3: coef[i] = (rng() & 1) ? -0.0f : 0.0f; break;
+                            default: coef[i] = sign * static_cast<float>(rng() % 100000) / 37.0f; break;
+                            }
+                        }
+                        std::int16_t want[64], got[64];
+                        want[0] = got[0] = 1234;  // position 0 left alone
+                        const int nw = quantizeAcRef(coef, q, rounding, want);
+                        const int ng = quantizeAc(coef, q, rounding, got);
+                        ASSERT_EQ(nw, ng) << pqindex << " " << half << " " << rounding;
+                        ASSERT_TRUE(std::equal(want, want + 64, got)) << pqindex << " " << half << " " << rounding;
+                    }
+                }
+            }
+}
+
 }  // namespace
 }  // namespace asfw::vc1
