@@ -62,6 +62,15 @@ unsigned sadAvg16x16Ref(const std::uint8_t* a, int aStride, const std::uint8_t* 
     return sum;
 }
 
+unsigned satdAvg16x16Ref(const std::uint8_t* a, int aStride, const std::uint8_t* b, const std::uint8_t* c, int bStride)
+{
+    std::uint8_t avg[256];
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x)
+            avg[y * 16 + x] = static_cast<std::uint8_t>((b[y * bStride + x] + c[y * bStride + x] + 1) >> 1);
+    return satd16x16Ref(a, aStride, avg, 16);
+}
+
 unsigned sad16x16Ref(const std::uint8_t* a, int aStride, const std::uint8_t* b, int bStride)
 {
     return sadBlock(a, aStride, b, bStride, 16, 16);

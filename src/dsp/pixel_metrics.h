@@ -45,6 +45,9 @@ unsigned satd16x16(const std::uint8_t* a, int aStride, const std::uint8_t* b, in
 // (half-sample estimates in fast motion searches).
 unsigned sadAvg16x16Ref(const std::uint8_t* a, int aStride, const std::uint8_t* b, const std::uint8_t* c, int bStride);
 unsigned sadAvg16x16(const std::uint8_t* a, int aStride, const std::uint8_t* b, const std::uint8_t* c, int bStride);
+// SATD of `a` against that average (no intermediate block).
+unsigned satdAvg16x16Ref(const std::uint8_t* a, int aStride, const std::uint8_t* b, const std::uint8_t* c, int bStride);
+unsigned satdAvg16x16(const std::uint8_t* a, int aStride, const std::uint8_t* b, const std::uint8_t* c, int bStride);
 
 // Sums of squared differences (reconstruction error).
 unsigned ssd16x16Ref(const std::uint8_t* a, int aStride, const std::uint8_t* b, int bStride);

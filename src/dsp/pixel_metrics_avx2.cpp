@@ -31,10 +31,8 @@ ASFW_TARGET_AVX2 inline __m256i rowDiff(const std::uint8_t* a, const std::uint8_
 // lane turns the other direction into the same form; the last butterfly
 // stage folds into the sum as |p + q| + |p - q| = 2 max(|p|, |q|), which
 // also halves the total exactly.
-ASFW_TARGET_AVX2 inline __m256i satdPair(const std::uint8_t* a, int aStride, const std::uint8_t* b, int bStride)
+ASFW_TARGET_AVX2 inline __m256i satdPairOf(__m256i r[8])
 {
-    __m256i r[8];
-    for (int y = 0; y < 8; ++y) r[y] = rowDiff(a + y * aStride, b + y * bStride);
     for (int len = 1; len < 8; len <<= 1)
         for (int i = 0; i < 8; i += 2 * len)
             for (int k = i; k < i + len; ++k) butterfly(r[k], r[k + len]);
@@ -67,6 +65,39 @@ ASFW_TARGET_AVX2 inline __m256i satdPair(const std::uint8_t* a, int aStride, con
     return _mm256_add_epi32(_mm256_madd_epi16(m, ones), _mm256_madd_epi16(n, ones));
 }
 
+ASFW_TARGET_AVX2 inline __m256i satdPair(const std::uint8_t* a, int aStride, const std::uint8_t* b, int bStride)
+{
+    __m256i r[8];
+    for (int y = 0; y < 8; ++y) r[y] = rowDiff(a + y * aStride, b + y * bStride);
+    return satdPairOf(r);
+}
+
+// The same against the rounded-up average of two blocks b and c.
+ASFW_TARGET_AVX2 inline __m256i satdAvgPair(const std::uint8_t* a, int aStride, const std::uint8_t* b,
+                                            const std::uint8_t* c, int bStride)
+{
+    __m256i r[8];
+    for (int y = 0; y < 8; ++y) {
+        const __m128i m = _mm_avg_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b + y * bStride)),
+                                       _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + y * bStride)));
+        r[y] = _mm256_sub_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + y * aStride))),
+                                _mm256_cvtepu8_epi16(m));
+    }
+    return satdPairOf(r);
+}
+
+ASFW_TARGET_AVX2 inline __m256i load2x16(const std::uint8_t* lo, const std::uint8_t* hi)
+{
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(lo))),
+                                   _mm_loadu_si128(reinterpret_cast<const __m128i*>(hi)), 1);
+}
+
+ASFW_TARGET_AVX2 inline unsigned sum64(__m256i acc)
+{
+    const __m128i s = _mm_add_epi64(_mm256_castsi256_si128(acc), _mm256_extracti128_si256(acc, 1));
+    return static_cast<unsigned>(_mm_cvtsi128_si32(s) + _mm_cvtsi128_si32(_mm_srli_si128(s, 8)));
+}
+
 ASFW_TARGET_AVX2 inline unsigned sum32(__m256i v)
 {
     __m128i s = _mm_add_epi32(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
@@ -84,20 +115,36 @@ ASFW_TARGET_AVX2 unsigned satd16x16Avx2(const std::uint8_t* a, int aStride, cons
     return sum32(_mm256_add_epi32(top, bottom));
 }
 
+ASFW_TARGET_AVX2 unsigned satdAvg16x16Avx2(const std::uint8_t* a, int aStride, const std::uint8_t* b,
+                                           const std::uint8_t* c, int bStride)
+{
+    const __m256i top = satdAvgPair(a, aStride, b, c, bStride);
+    const __m256i bottom = satdAvgPair(a + 8 * aStride, aStride, b + 8 * bStride, c + 8 * bStride, bStride);
+    return sum32(_mm256_add_epi32(top, bottom));
+}
+
 ASFW_TARGET_AVX2 unsigned sad16x16Avx2(const std::uint8_t* a, int aStride, const std::uint8_t* b, int bStride)
 {
     __m256i acc = _mm256_setzero_si256();
     for (int y = 0; y < 16; y += 2) {
-        const __m256i x = _mm256_inserti128_si256(
-            _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + y * aStride))),
-            _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + (y + 1) * aStride)), 1);
-        const __m256i z = _mm256_inserti128_si256(
-            _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b + y * bStride))),
-            _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + (y + 1) * bStride)), 1);
+        const __m256i x = load2x16(a + y * aStride, a + (y + 1) * aStride);
+        const __m256i z = load2x16(b + y * bStride, b + (y + 1) * bStride);
         acc = _mm256_add_epi64(acc, _mm256_sad_epu8(x, z));
     }
-    const __m128i s = _mm_add_epi64(_mm256_castsi256_si128(acc), _mm256_extracti128_si256(acc, 1));
-    return static_cast<unsigned>(_mm_cvtsi128_si32(s) + _mm_cvtsi128_si32(_mm_srli_si128(s, 8)));
+    return sum64(acc);
+}
+
+ASFW_TARGET_AVX2 unsigned sadAvg16x16Avx2(const std::uint8_t* a, int aStride, const std::uint8_t* b,
+                                          const std::uint8_t* c, int bStride)
+{
+    __m256i acc = _mm256_setzero_si256();
+    for (int y = 0; y < 16; y += 2) {
+        const __m256i x = load2x16(a + y * aStride, a + (y + 1) * aStride);
+        const __m256i m = _mm256_avg_epu8(load2x16(b + y * bStride, b + (y + 1) * bStride),
+                                          load2x16(c + y * bStride, c + (y + 1) * bStride));
+        acc = _mm256_add_epi64(acc, _mm256_sad_epu8(x, m));
+    }
+    return sum64(acc);
 }
 
 }  // namespace asfw::simd

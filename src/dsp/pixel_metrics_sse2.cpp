@@ -74,7 +74,8 @@ unsigned simd::sad16x16Sse2(const std::uint8_t* a, int aStride, const std::uint8
     return static_cast<unsigned>(_mm_cvtsi128_si32(acc) + _mm_cvtsi128_si32(_mm_srli_si128(acc, 8)));
 }
 
-unsigned sadAvg16x16(const std::uint8_t* a, int aStride, const std::uint8_t* b, const std::uint8_t* c, int bStride)
+unsigned simd::sadAvg16x16Sse2(const std::uint8_t* a, int aStride, const std::uint8_t* b, const std::uint8_t* c,
+                               int bStride)
 {
     __m128i acc = _mm_setzero_si128();
     for (int y = 0; y < 16; ++y) {
@@ -138,7 +139,47 @@ BlockMetric chooseSatd16x16()
     return simd::satd16x16Sse2;
 }
 
+using AvgMetric = unsigned (*)(const std::uint8_t*, int, const std::uint8_t*, const std::uint8_t*, int);
+
+unsigned satdAvg16x16Sse2(const std::uint8_t* a, int aStride, const std::uint8_t* b, const std::uint8_t* c, int bStride)
+{
+    alignas(16) std::uint8_t avg[256];
+    for (int y = 0; y < 16; ++y)
+        _mm_store_si128(reinterpret_cast<__m128i*>(avg + y * 16),
+                        _mm_avg_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b + y * bStride)),
+                                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + y * bStride))));
+    return simd::satd16x16Sse2(a, aStride, avg, 16);
+}
+
+AvgMetric chooseSadAvg16x16()
+{
+#if ASFW_X86_DISPATCH
+    if (cpuFeatures().avx2) return simd::sadAvg16x16Avx2;
+#endif
+    return simd::sadAvg16x16Sse2;
+}
+
+AvgMetric chooseSatdAvg16x16()
+{
+#if ASFW_X86_DISPATCH
+    if (cpuFeatures().avx2) return simd::satdAvg16x16Avx2;
+#endif
+    return satdAvg16x16Sse2;
+}
+
 }  // namespace
+
+unsigned sadAvg16x16(const std::uint8_t* a, int aStride, const std::uint8_t* b, const std::uint8_t* c, int bStride)
+{
+    static const AvgMetric chosen = chooseSadAvg16x16();
+    return chosen(a, aStride, b, c, bStride);
+}
+
+unsigned satdAvg16x16(const std::uint8_t* a, int aStride, const std::uint8_t* b, const std::uint8_t* c, int bStride)
+{
+    static const AvgMetric chosen = chooseSatdAvg16x16();
+    return chosen(a, aStride, b, c, bStride);
+}
 
 unsigned sad16x16(const std::uint8_t* a, int aStride, const std::uint8_t* b, int bStride)
 {
@@ -202,6 +243,10 @@ unsigned sadAvg16x16(const std::uint8_t* a, int aStride, const std::uint8_t* b, 
 unsigned satd8x8(const std::uint8_t* a, int aStride, const std::uint8_t* b, int bStride)
 {
     return satd8x8Ref(a, aStride, b, bStride);
+}
+unsigned satdAvg16x16(const std::uint8_t* a, int aStride, const std::uint8_t* b, const std::uint8_t* c, int bStride)
+{
+    return satdAvg16x16Ref(a, aStride, b, c, bStride);
 }
 unsigned satd16x16(const std::uint8_t* a, int aStride, const std::uint8_t* b, int bStride)
 {

@@ -14,6 +14,7 @@ namespace asfw::simd {
 
 unsigned sad16x16Sse2(const std::uint8_t* a, int aStride, const std::uint8_t* b, int bStride);
 unsigned satd16x16Sse2(const std::uint8_t* a, int aStride, const std::uint8_t* b, int bStride);
+unsigned sadAvg16x16Sse2(const std::uint8_t* a, int aStride, const std::uint8_t* b, const std::uint8_t* c, int bStride);
 void vc1LumaBicubic16Sse2(std::uint8_t* dst, int dstStride, const std::uint8_t* src, std::ptrdiff_t srcStride,
                           int hFrac, int vFrac, int rnd);
 
@@ -25,6 +26,9 @@ namespace asfw::simd {
 
 unsigned sad16x16Avx2(const std::uint8_t* a, int aStride, const std::uint8_t* b, int bStride);
 unsigned satd16x16Avx2(const std::uint8_t* a, int aStride, const std::uint8_t* b, int bStride);
+unsigned sadAvg16x16Avx2(const std::uint8_t* a, int aStride, const std::uint8_t* b, const std::uint8_t* c, int bStride);
+unsigned satdAvg16x16Avx2(const std::uint8_t* a, int aStride, const std::uint8_t* b, const std::uint8_t* c,
+                          int bStride);
 
 void vc1LumaBicubic16Avx2(std::uint8_t* dst, int dstStride, const std::uint8_t* src, std::ptrdiff_t srcStride,
                           int hFrac, int vFrac, int rnd);

@@ -101,6 +101,45 @@ TEST(Vc1SimdKernels, DistortionMeasuresEqualTheReferences)
     }
 }
 
+using AvgMetric = unsigned (*)(const std::uint8_t*, int, const std::uint8_t*, const std::uint8_t*, int);
+
+TEST(Vc1SimdKernels, DistortionsAgainstAveragedBlocksEqualTheReferences)
+{
+    struct Case {
+        std::string name;
+        AvgMetric tested, reference;
+        bool available;
+    };
+    std::vector<Case> cases = {{"sadAvg16x16", sadAvg16x16, sadAvg16x16Ref, true},
+                               {"satdAvg16x16", satdAvg16x16, satdAvg16x16Ref, true}};
+#if defined(__SSE2__)
+    cases.push_back({"sadAvg16x16Sse2", simd::sadAvg16x16Sse2, sadAvg16x16Ref, true});
+#endif
+#if ASFW_X86_DISPATCH
+    cases.push_back({"sadAvg16x16Avx2", simd::sadAvg16x16Avx2, sadAvg16x16Ref, cpuFeatures().avx2});
+    cases.push_back({"satdAvg16x16Avx2", simd::satdAvg16x16Avx2, satdAvg16x16Ref, cpuFeatures().avx2});
+#endif
+    std::mt19937 rng(17);
+    for (const Case& m : cases) {
+        if (!m.available) continue;
+        SCOPED_TRACE(m.name);
+        for (Content ca : kContents)
+            for (Content cb : kContents)
+                for (int stride : {17, 40, 67}) {
+                    const auto a = makePicture(ca, stride, 20, rng);
+                    const auto b = makePicture(cb, stride, 20, rng, ca == cb);
+                    const auto c = makePicture(cb, stride, 20, rng);
+                    // b and c one sample apart in the same picture, and two
+                    // separate pictures (odd sums test the rounding up).
+                    const std::uint8_t* pa = a.data() + 1;
+                    const std::uint8_t* pb = b.data() + stride + 2;
+                    ASSERT_EQ(m.tested(pa, stride, pb, pb + 1, stride), m.reference(pa, stride, pb, pb + 1, stride));
+                    ASSERT_EQ(m.tested(pa, stride, pb, c.data() + 3, stride),
+                              m.reference(pa, stride, pb, c.data() + 3, stride));
+                }
+    }
+}
+
 TEST(Vc1SimdKernels, SatdKnownValues)
 {
     // 255 against 0 everywhere: all energy in the DC term of each 8x8,
