@@ -22,7 +22,8 @@ constexpr short kTaps[4][4] = {{0, 0, 0, 0}, {-4, 53, 18, -3}, {-1, 9, 9, -1}, {
 // Two taps as alternating signed bytes (first tap in the low byte).
 ASFW_TARGET_AVX2 inline __m256i tapBytes(int first, int second)
 {
-    return _mm256_set1_epi16(static_cast<short>((second << 8) | (first & 0xFF)));
+    const unsigned pair = ((static_cast<unsigned>(second) & 0xFFu) << 8) | (static_cast<unsigned>(first) & 0xFFu);
+    return _mm256_set1_epi16(static_cast<short>(static_cast<std::uint16_t>(pair)));
 }
 
 // Two taps as alternating 16-bit words.
