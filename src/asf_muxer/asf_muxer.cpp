@@ -487,7 +487,10 @@ bool Muxer::write(std::uint16_t streamNumber, MediaObject object)
     s->stats.payloadBytes += object.data.size();
     s->stats.lastEndTime = std::max(s->stats.lastEndTime, end);
     if (s->desc.measureBitrate) s->sizes.emplace_back(toMs(object.presentationTime), static_cast<std::uint32_t>(object.data.size()));
-    m.endTime = std::max(m.endTime, end);
+    // The payloads carry the time rounded to milliseconds: the play
+    // duration must reach that too (an object lasting under half a
+    // millisecond may round up beyond its own end).
+    m.endTime = std::max({m.endTime, end, toMs(object.presentationTime) * kHnsPerMs});
     if (!m.enqueue(*s, std::move(object))) return false;
     return m.pump();
 }

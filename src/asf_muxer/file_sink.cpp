@@ -1,27 +1,26 @@
-// The file sink: appends through a buffer that only ever holds whole
-// write() calls, so each packet the muxer hands over reaches the file in
-// one piece.
+// The file sink: every append goes to the file at once, in one piece, so
+// that each packet the muxer hands over is in the file as soon as it is
+// finished (a host killed at any moment loses only the packet still being
+// filled), and a failing disk is reported by the write that meets it. An
+// append that fails part-way is cut back off, so the file ends after the
+// last whole append. The file being removed (alone or with its folder) is
+// noticed within a few appends.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-#include <vector>
 
 #include "asf_muxer/asf_muxer.h"
 #include "asf_muxer/file_sink.h"
 
 namespace asfw::asf {
 
-FileSink::FileSink(int fd, std::string path) : fd_(fd), path_(std::move(path))
-{
-    buffer_.reserve(kBufferSize);
-}
+FileSink::FileSink(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
 
 FileSink::~FileSink()
 {
-    flushBuffer();
     if (fd_ >= 0) ::close(fd_);
 }
 
@@ -43,51 +42,49 @@ bool FileSink::writeFully(const std::uint8_t* data, std::size_t size, std::uint6
     return true;
 }
 
-bool FileSink::flushBuffer()
+bool FileSink::stillThere()
 {
-    if (buffer_.empty()) return error_.empty();
-    const bool ok = error_.empty() && writeFully(buffer_.data(), buffer_.size(), written_);
-    if (ok) written_ += buffer_.size();
-    buffer_.clear();
-    return ok;
+    struct stat info {};
+    if (::fstat(fd_, &info) != 0) return fail("cannot check", errno);
+    if (info.st_nlink == 0 && S_ISREG(info.st_mode)) {
+        if (error_.empty()) error_ = "the output file " + path_ + " was removed while it was being written";
+        return false;
+    }
+    return true;
 }
 
 bool FileSink::write(const void* data, std::size_t size)
 {
     if (!error_.empty()) return false;
-    const auto* bytes = static_cast<const std::uint8_t*>(data);
-    if (buffer_.size() + size > kBufferSize && !flushBuffer()) return false;
-    if (size >= kBufferSize) {
-        if (!writeFully(bytes, size, written_)) return false;
-        written_ += size;
-        return true;
+    if (!writeFully(static_cast<const std::uint8_t*>(data), size, written_)) {
+        // Part of it may have gone in: the file ends after the last whole append.
+        if (::ftruncate(fd_, static_cast<off_t>(written_)) != 0) {
+            // Nothing more to do: the reader skips a torn packet at the end.
+        }
+        return false;
     }
-    buffer_.insert(buffer_.end(), bytes, bytes + size);
-    return true;
+    written_ += size;
+    // Whether the file is still there, every few appends (a check costs
+    // about as much as a packet's write).
+    return ++appends_ % kAppendsPerCheck != 0 || stillThere();
 }
 
 bool FileSink::writeAt(std::uint64_t offset, const void* data, std::size_t size)
 {
-    if (!flushBuffer()) return false;
+    if (!error_.empty()) return false;
     if (offset + size > written_) return fail("patch beyond the end of", EINVAL);
     return writeFully(static_cast<const std::uint8_t*>(data), size, offset);
 }
 
 std::uint64_t FileSink::size() const
 {
-    return written_ + buffer_.size();
+    return written_;
 }
 
 bool FileSink::flush()
 {
-    if (!flushBuffer()) return false;
-    struct stat info {};
-    if (::fstat(fd_, &info) != 0) return fail("cannot check", errno);
-    if (info.st_nlink == 0 && S_ISREG(info.st_mode)) {
-        error_ = "the output file " + path_ + " was removed while it was being written";
-        return false;
-    }
-    return true;
+    if (!error_.empty()) return false;
+    return stillThere();
 }
 
 std::string FileSink::error() const

@@ -1,10 +1,10 @@
-// The ByteSink on a file (see createFileSink).
+// The ByteSink on a file (see createFileSink). Appends are not buffered:
+// each reaches the file before write() returns.
 #ifndef ASFWRITER_ASF_MUXER_FILE_SINK_H
 #define ASFWRITER_ASF_MUXER_FILE_SINK_H
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "asf_muxer/asf_muxer.h"
 
@@ -17,22 +17,22 @@ public:
     bool write(const void* data, std::size_t size) override;
     bool writeAt(std::uint64_t offset, const void* data, std::size_t size) override;
     std::uint64_t size() const override;
-    // Writes out the buffer; also fails when the file was deleted meanwhile.
+    // Fails when the file was removed meanwhile (as write() does).
     bool flush() override;
     std::string error() const override;
 
     const std::string& path() const { return path_; }
 
 private:
-    static constexpr std::size_t kBufferSize = 1u << 20;
-    bool flushBuffer();
+    static constexpr unsigned kAppendsPerCheck = 8;
+    bool stillThere();
     bool writeFully(const std::uint8_t* data, std::size_t size, std::uint64_t offset);
     bool fail(const std::string& what, int code);
 
     int fd_;
     std::string path_;
-    std::vector<std::uint8_t> buffer_;
     std::uint64_t written_ = 0;  // bytes in the file
+    unsigned appends_ = 0;
     std::string error_;
 };
 

@@ -1,13 +1,16 @@
 // A small host program for the robustness tests. It includes only the
 // public header and links only the shared library, as any host would.
 //
-//   robustness_host OUTPUT SECONDS
+//   robustness_host OUTPUT SECONDS [pause]
 //
 // Writes SECONDS of 320x240 video at 25 fps (a moving pattern) and 48 kHz
 // stereo audio (a tone), interleaved frame by frame. SECONDS = 0 writes
-// until the process is killed. Exit status tells the tests which call
-// failed: 0 success, 10 setting up, 11 OpenFile, 12 WriteSample,
-// 13 CloseFile, 2 usage.
+// until the process is killed. With "pause", the host stops after SECONDS
+// without finishing the file, says "paused" on standard output and waits to
+// be killed. Exit status tells the tests which call failed: 0 success,
+// 10 setting up, 11 OpenFile, 12 WriteSample, 13 CloseFile, 2 usage; a
+// failing WriteSample is reported on standard output as
+// "WriteSample failed at frame N".
 #include "AsfWriter.h"
 
 #include <cmath>
@@ -15,6 +18,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <vector>
+
+#include <unistd.h>
 
 namespace {
 
@@ -59,11 +64,12 @@ void makeTone(std::vector<unsigned char>& block, int n)
 
 int main(int argc, char** argv)
 {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: %s OUTPUT SECONDS\n", argv[0]);
+    if (argc != 3 && !(argc == 4 && std::strcmp(argv[3], "pause") == 0)) {
+        std::fprintf(stderr, "usage: %s OUTPUT SECONDS [pause]\n", argv[0]);
         return 2;
     }
     const long seconds = std::strtol(argv[2], nullptr, 10);
+    const bool pauseAtEnd = argc == 4;
     CAsfWriter writer;
     if (writer.Init() != 0 || writer.AddVideo(kWidth, kHeight, kFps, 1, 800, 0, 1) != 0 ||
         writer.AddAudio(kAudioRate, 2, 128) != 1) {
@@ -83,11 +89,17 @@ int main(int argc, char** argv)
         makeTone(audio, static_cast<int>(n));
         if (writer.WriteSample(0, frame.data(), static_cast<int>(frame.size())) != 0 ||
             writer.WriteSample(1, audio.data(), static_cast<int>(audio.size())) != 0) {
-            std::fprintf(stderr, "WriteSample failed at frame %ld\n", n);
+            std::printf("WriteSample failed at frame %ld\n", n);
+            std::fflush(stdout);
             writer.CloseFile();
             writer.Close();
             return 12;
         }
+    }
+    if (pauseAtEnd) {
+        std::printf("paused\n");
+        std::fflush(stdout);
+        for (;;) ::pause();
     }
     const int closed = writer.CloseFile();
     writer.Close();

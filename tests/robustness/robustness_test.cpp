@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -17,6 +18,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -40,23 +43,57 @@ bool exists(const std::string& path)
     return ::stat(path.c_str(), &st) == 0;
 }
 
+struct HostOptions {
+    rlim_t fileLimit = 0;  // > 0: caps the size of any file the host writes
+    std::string log;       // where the host's standard output goes (empty: inherited)
+    bool pause = false;    // stop after the media without finishing, and wait
+};
+
 // Starts the host writing `seconds` of media to `output` (0: until killed).
-// `fileLimit` > 0 caps the size of any file the child writes; the signal that
-// limit raises is ignored, so the write itself fails.
-pid_t startHost(const std::string& output, int seconds, rlim_t fileLimit = 0)
+// With a file limit, the signal that limit raises is ignored, so the write
+// itself fails.
+pid_t startHost(const std::string& output, int seconds, const HostOptions& options = {})
 {
     const pid_t pid = ::fork();
     if (pid == 0) {
-        if (fileLimit > 0) {
+        if (options.fileLimit > 0) {
             ::signal(SIGXFSZ, SIG_IGN);
-            const rlimit limit{fileLimit, fileLimit};
+            const rlimit limit{options.fileLimit, options.fileLimit};
             ::setrlimit(RLIMIT_FSIZE, &limit);
         }
+        if (!options.log.empty()) {
+            const int fd = ::open(options.log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (fd < 0 || ::dup2(fd, 1) < 0) ::_exit(126);
+        }
         const std::string secs = std::to_string(seconds);
-        ::execl(ROBUSTNESS_HOST, ROBUSTNESS_HOST, output.c_str(), secs.c_str(), static_cast<char*>(nullptr));
+        ::execl(ROBUSTNESS_HOST, ROBUSTNESS_HOST, output.c_str(), secs.c_str(), options.pause ? "pause" : nullptr,
+                static_cast<char*>(nullptr));
         ::_exit(127);
     }
     return pid;
+}
+
+// The host's log once it holds `text` (waits up to a minute), or empty.
+std::string waitForLog(const std::string& log, const std::string& text)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (std::chrono::steady_clock::now() < deadline) {
+        const auto bytes = asfw::test::readFileBytes(log);
+        const std::string content(bytes.begin(), bytes.end());
+        if (content.find(text) != std::string::npos) return content;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return {};
+}
+
+// The frame whose WriteSample failed, from the host's log; -1 if none did.
+long failedFrame(const std::string& log)
+{
+    const auto bytes = asfw::test::readFileBytes(log);
+    const std::string content(bytes.begin(), bytes.end());
+    const std::string tag = "WriteSample failed at frame ";
+    const auto at = content.find(tag);
+    return at == std::string::npos ? -1 : std::strtol(content.c_str() + at + tag.size(), nullptr, 10);
 }
 
 // Waits for the host; the exit status, or 1000 + signal when a signal ended it.
@@ -220,35 +257,111 @@ TEST_F(Robustness, FileCutAtAnyOffsetReadsUpToItsLastCompletePacket)
     }
 }
 
-// A file size limit makes the writes fail part-way. The sink writes behind a
-// buffer of about a megabyte, so the failure shows when that buffer is first
-// flushed: a host writing 8 s (about 1.5 MB) into a 64 KB limit learns it from
-// WriteSample, while the file is still being written, and what reached the
-// file stays readable; a limit a few bytes short of the finished file fails
-// in CloseFile (the index and the header's final figures come last).
+// A file size limit makes the writes fail part-way. Every packet goes to
+// the file as soon as it is full, so the WriteSample that delivers the media
+// crossing the limit (or the next one) reports it, and the append cut short
+// is taken back off: the file ends after its last whole packet and stays
+// readable. A limit inside the index fails in CloseFile and leaves all the
+// packets (the index and the header's final figures come last).
 TEST_F(Robustness, WritesFailingPartWayAreReportedByTheClass)
 {
     const Reference& ref = reference();
     ASSERT_GT(ref.size, 0);
+    ASSERT_GT(ref.packetSize, 0);
+    const double bytesPerFrame = static_cast<double>(ref.dataEnd - ref.dataStart) / ref.frames;
     struct Case {
+        const char* name;
         int seconds;
-        rlim_t limit;
+        long long limit;
         int exit;
+        long long size;  // of the file left behind
     };
+    const long long inPacket = ref.dataStart + 3 * ref.packetSize + ref.packetSize / 2;
     const Case cases[] = {
-        {8, 64 * 1024, kExitWrite},
-        {2, static_cast<rlim_t>(ref.size - 8), kExitClose},
+        {"64 KB", 8, 64 * 1024, kExitWrite, -1},
+        {"inside the fourth packet", 2, inPacket, kExitWrite, ref.dataStart + 3 * ref.packetSize},
+        {"inside the index", 2, ref.size - 8, kExitClose, ref.dataEnd},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE("file size limit " + std::to_string(c.limit));
+        SCOPED_TRACE(std::string("file size limit ") + c.name + " (" + std::to_string(c.limit) + ")");
         TempDir dir;
         const std::string path = dir.file("full-disk.wmv");
-        EXPECT_EQ(waitHost(startHost(path, c.seconds, c.limit)), c.exit) << "(1000+n: killed by signal n)";
-        EXPECT_EQ(fileSize(path), static_cast<long long>(c.limit));
+        HostOptions options;
+        options.fileLimit = static_cast<rlim_t>(c.limit);
+        options.log = dir.file("host.log");
+        EXPECT_EQ(waitHost(startHost(path, c.seconds, options)), c.exit) << "(1000+n: killed by signal n)";
+        const long long size = fileSize(path);
+        EXPECT_LE(size, c.limit);
+        EXPECT_EQ((size - ref.dataStart) % ref.packetSize, 0) << "size " << size << ": a torn packet at the end";
+        if (c.size >= 0) {
+            EXPECT_EQ(size, c.size);
+        }
+        if (c.exit == kExitWrite) {
+            // Reported with the media that crossed the limit: at most a few
+            // frames of what the writer holds back for interleaving later.
+            const long frame = failedFrame(options.log);
+            ASSERT_GE(frame, 0);
+            EXPECT_LE(static_cast<double>(frame) * bytesPerFrame, static_cast<double>(c.limit) + 8 * bytesPerFrame)
+                << "failure reported at frame " << frame;
+        }
         const auto probe = asfw::test::ffprobeStreams(path);
         EXPECT_TRUE(probe.ok) << probe.errors;
         EXPECT_EQ(probe.streams.size(), 2u);
+        EXPECT_EQ(ffmpegDecodeLenient(path).exitCode, 0);
     }
+}
+
+// Every finished packet is in the file at once: a host stopped after 4 s
+// of media (about 750 KB) and killed loses only what the writer still
+// holds: the packet being filled, and the video the interleaving keeps
+// until the audio encoder's output (which lags its input by about a third
+// of a second) catches up. Half a second at most.
+TEST_F(Robustness, HostKilledLosesOnlyThePacketBeingFilled)
+{
+    const Reference& ref = reference();
+    ASSERT_GT(ref.packetSize, 0);
+    TempDir dir;
+    const std::string path = dir.file("paused.wmv");
+    HostOptions options;
+    options.log = dir.file("host.log");
+    options.pause = true;
+    const pid_t pid = startHost(path, 4, options);
+    ASSERT_GT(pid, 0);
+    const bool paused = !waitForLog(options.log, "paused").empty();
+    ::kill(pid, SIGKILL);
+    ASSERT_EQ(waitHost(pid), 1000 + SIGKILL);
+    ASSERT_TRUE(paused) << "the host did not get through 4 s of media in a minute";
+    const long long size = fileSize(path);
+    EXPECT_EQ((size - ref.dataStart) % ref.packetSize, 0) << "size " << size;
+    const int frames = decodedVideoFrames(path);
+    EXPECT_GE(frames, 100 - 12);
+    EXPECT_LE(frames, 100);
+}
+
+// The output folder removed while the file is written (the file with it):
+// WriteSample reports it within a few packets; nothing crashes.
+TEST_F(Robustness, OutputFolderRemovedMidFileIsReported)
+{
+    TempDir dir;
+    const std::string folder = dir.file("out");
+    ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
+    const std::string path = folder + "/removed.wmv";
+    HostOptions options;
+    options.log = dir.file("host.log");
+    const pid_t pid = startHost(path, 0, options);
+    ASSERT_GT(pid, 0);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (fileSize(path) < 100 * 1024 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    std::error_code ec;
+    std::filesystem::remove_all(folder, ec);
+    ASSERT_FALSE(ec) << ec.message();
+    // The host writes until a call fails; give it a minute.
+    const bool failed = !waitForLog(options.log, "WriteSample failed").empty();
+    if (!failed) ::kill(pid, SIGKILL);
+    EXPECT_EQ(waitHost(pid), kExitWrite) << "(1000+n: killed by signal n)";
+    EXPECT_TRUE(failed);
+    EXPECT_FALSE(exists(folder));
 }
 
 TEST(RobustnessInProcess, MissingOutputFolderOpensNothing)
@@ -267,19 +380,36 @@ TEST(RobustnessInProcess, MissingOutputFolderOpensNothing)
     w.Close();
 }
 
-TEST(RobustnessInProcess, ReadOnlyOutputFolderIsRefused)
+// Folders no file can be created in: one without write permission (for
+// root, which permissions do not bind, /sys, where the kernel refuses new
+// files), and a file standing where a folder should be.
+TEST(RobustnessInProcess, UnwritableOutputFolderIsRefused)
 {
-    if (::geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
     TempDir dir;
-    const std::string folder = dir.file("locked");
-    ASSERT_EQ(::mkdir(folder.c_str(), 0555), 0);
-    CAsfWriter w;
-    ASSERT_EQ(w.Init(), 0);
-    ASSERT_EQ(w.AddVideo(320, 240, 25, 1, 500, 0, 1), 0);
-    EXPECT_EQ(w.OpenFile((folder + "/out.wmv").c_str()), -1);
-    EXPECT_FALSE(exists(folder + "/out.wmv"));
-    w.Close();
-    ::chmod(folder.c_str(), 0755);
+    std::string locked = dir.file("locked");
+    ASSERT_EQ(::mkdir(locked.c_str(), 0555), 0);
+    if (::geteuid() == 0) locked = "/sys";
+    const std::string notAFolder = dir.file("plain-file");
+    ASSERT_TRUE(asfw::test::writeFileBytes(notAFolder, {1, 2, 3}));
+    for (const std::string& folder : {locked, notAFolder}) {
+        SCOPED_TRACE(folder);
+        const std::string path = folder + "/out.wmv";
+        const int probe = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+        if (probe >= 0) {  // this system lets the file be made after all
+            ::close(probe);
+            ::unlink(path.c_str());
+            continue;
+        }
+        CAsfWriter w;
+        ASSERT_EQ(w.Init(), 0);
+        ASSERT_EQ(w.AddVideo(320, 240, 25, 1, 500, 0, 1), 0);
+        EXPECT_EQ(w.OpenFile(path.c_str()), -1);
+        EXPECT_FALSE(exists(path));
+        std::vector<unsigned char> frame(320 * 240 * 3 / 2, 128);
+        EXPECT_EQ(w.WriteSample(0, frame.data(), static_cast<int>(frame.size())), -1);
+        w.Close();
+    }
+    ::chmod(dir.file("locked").c_str(), 0755);
 }
 
 // Requests the runtime cannot serve must fail cleanly, not crash or abort

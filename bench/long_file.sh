@@ -1,0 +1,134 @@
+#!/usr/bin/env bash
+# Long and huge files through the public library, and whether the players
+# read them to the end and seek near the end.
+#
+#   bench/long_file.sh long [SECONDS] [WxH]   one hour (default) of 320x240
+#                                             video, 500 kbit/s, with audio
+#   bench/long_file.sh huge [SECONDS] [WxH]   noise pictures at the highest
+#                                             rate: a file beyond 4 GiB
+#                                             (default 70 s of 1920x1080)
+#   bench/long_file.sh check FILE             only the checks, on any file
+#
+# Reports the writing time (wall and CPU), peak resident memory (GNU time),
+# the size, and the checks: ffprobe's duration; FFmpeg decoding every frame
+# (errors counted); FFmpeg seeking 10 s before the end and decoding from
+# there; GStreamer (decodebin) playing the file to the end; GStreamer
+# seeking 10 s before the end (flushing, key unit) and playing from there.
+# Environment: BUILD (build folder, default build), OUT (scratch folder,
+# default a new folder under /tmp; files are removed unless KEEP=1).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+MODE=${1:-long}
+BUILD=${BUILD:-build}
+OUT=${OUT:-$(mktemp -d /tmp/asfw-long-XXXXXX)}
+PY=/usr/bin/python3
+host=$BUILD/tests/robustness/long_file_host
+
+need() { command -v "$1" >/dev/null || { echo "long_file: $1 is missing (scripts/install-deps.sh)" >&2; exit 1; }; }
+
+# GStreamer: play to the end, or seek to START seconds first; prints the
+# last buffer's time seen on each stream and what the bus said.
+gst_play() {
+    "$PY" - "$1" "$2" <<'EOF'
+import sys, gi
+gi.require_version('Gst', '1.0')
+from gi.repository import Gst, GLib
+Gst.init(None)
+path, start = sys.argv[1], float(sys.argv[2])
+pipe = Gst.parse_launch('filesrc name=src ! decodebin name=dec')
+pipe.get_by_name('src').set_property('location', path)
+last, first = {}, {}
+def on_pad(dec, pad):
+    caps = pad.get_current_caps() or pad.query_caps(None)
+    kind = caps.get_structure(0).get_name().split('/')[0]
+    sink = Gst.ElementFactory.make('fakesink', None)
+    sink.set_property('sync', False)
+    pipe.add(sink); sink.sync_state_with_parent()
+    pad.link(sink.get_static_pad('sink'))
+    def probe(p, info, kind=kind):
+        t = info.get_buffer().pts
+        if t != Gst.CLOCK_TIME_NONE:
+            s = t / Gst.SECOND
+            first.setdefault(kind, s)
+            last[kind] = max(last.get(kind, 0), s)
+        return Gst.PadProbeReturn.OK
+    sink.get_static_pad('sink').add_probe(Gst.PadProbeType.BUFFER, probe)
+pipe.get_by_name('dec').connect('pad-added', on_pad)
+pipe.set_state(Gst.State.PAUSED)
+if pipe.get_state(60 * Gst.SECOND)[0] != Gst.StateChangeReturn.SUCCESS:
+    print('gstreamer: cannot preroll'); sys.exit(1)
+if start > 0:
+    first.clear()
+    if not pipe.seek_simple(Gst.Format.TIME, Gst.SeekFlags.FLUSH | Gst.SeekFlags.KEY_UNIT, int(start * Gst.SECOND)):
+        print('gstreamer: seek refused'); sys.exit(1)
+    pipe.get_state(60 * Gst.SECOND)
+pipe.set_state(Gst.State.PLAYING)
+msg = pipe.get_bus().timed_pop_filtered(3 * 3600 * Gst.SECOND, Gst.MessageType.EOS | Gst.MessageType.ERROR)
+pipe.set_state(Gst.State.NULL)
+ok = msg is not None and msg.type == Gst.MessageType.EOS
+err = '' if ok else (msg.parse_error()[0].message if msg else 'no end of stream')
+print('gstreamer: %s; %s' % ('end of stream' if ok else 'ERROR ' + err,
+      ', '.join('%s %.2f..%.2f s' % (k, first.get(k, -1), last[k]) for k in sorted(last))))
+sys.exit(0 if ok else 1)
+EOF
+}
+
+check() {
+    local f=$1 status=0
+    need ffprobe; need ffmpeg
+    local d
+    d=$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$f")
+    printf '  size %s bytes (%.2f GiB); ffprobe duration %s s\n' "$(stat -c %s "$f")" \
+        "$(echo "$(stat -c %s "$f") / 1073741824" | bc -l)" "$d"
+    local t0 t1 errors frames
+    t0=$(date +%s.%N)
+    errors=$(ffmpeg -nostdin -v error -i "$f" -f null - 2>&1 | wc -l)
+    t1=$(date +%s.%N)
+    frames=$(ffprobe -v error -select_streams v:0 -count_packets -show_entries stream=nb_read_packets -of csv=p=0 "$f")
+    printf '  ffmpeg: decoded to the end in %.0f s, %s error lines; %s video packets\n' "$(echo "$t1 - $t0" | bc)" "$errors" "$frames"
+    [ "$errors" = 0 ] || status=1
+    local seek count at
+    seek=$(echo "$d - 10" | bc)
+    count=$(ffmpeg -nostdin -v error -ss "$seek" -i "$f" -map 0:v:0 -f framecrc - 2>/dev/null | grep -vc '^#' || true)
+    at=$(ffprobe -v error -read_intervals "${seek}%+1" -select_streams v:0 -show_entries frame=pts_time -of csv=p=0 "$f" | head -n 1)
+    printf '  ffmpeg: seek to %s s: %s frames decoded from there, first frame read at %s s\n' "$seek" "$count" "$at"
+    [ "$count" -gt 0 ] || status=1
+    if [ -x "$PY" ] && "$PY" -c "import gi; gi.require_version('Gst', '1.0')" 2>/dev/null; then
+        t0=$(date +%s.%N)
+        gst_play "$f" 0 | sed 's/^/  played to the end: /' || status=1
+        t1=$(date +%s.%N)
+        printf '  (GStreamer took %.0f s)\n' "$(echo "$t1 - $t0" | bc)"
+        gst_play "$f" "$seek" | sed "s/^/  seek to $seek s: /" || status=1
+    else
+        echo "  GStreamer checks skipped: python3-gi and gir1.2-gstreamer-1.0 are missing"
+        status=1
+    fi
+    return $status
+}
+
+write() {
+    local seconds=$1 size=$2 kbps=$3 noise=$4 name=$5
+    need /usr/bin/time
+    if [ ! -x "$host" ]; then
+        cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release >/dev/null
+        cmake --build "$BUILD" -j"$(nproc)" --target long_file_host >/dev/null
+    fi
+    local f=$OUT/$name.wmv
+    echo "long_file: $seconds s of $size at $kbps kbit/s${noise:+ (noise pictures)} + 128 kbit/s audio -> $f"
+    /usr/bin/time -v "$host" "$f" "$seconds" "$size" "$kbps" $noise 2>"$OUT/time.txt" | sed 's/^/  /'
+    grep -E '10 s of media|s of media in' "$OUT/time.txt" | sed 's/^/  /' || true
+    awk -F': ' '/User time/ {u = $2} /System time/ {s = $2} /Elapsed/ {e = $2} /Maximum resident/ {m = $2}
+        END {printf "  wall %s, CPU %.0f s (user %.0f + sys %.0f), peak resident memory %.1f MB\n", e, u + s, u, s, m / 1024}' \
+        "$OUT/time.txt"
+    local status=0
+    check "$f" || status=$?
+    [ "${KEEP:-0}" = 1 ] || rm -f "$f"
+    return $status
+}
+
+case "$MODE" in
+long) write "${2:-3600}" "${3:-320x240}" 500 "" long ;;
+huge) write "${2:-70}" "${3:-1920x1080}" 858993 noise huge ;;
+check) check "$2" ;;
+*) echo "usage: $0 long|huge [SECONDS] [WxH] | check FILE" >&2; exit 2 ;;
+esac
