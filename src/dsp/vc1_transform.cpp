@@ -1,5 +1,10 @@
-// VC-1 8x8 transform: exact inverse, matched forward.
+// VC-1 8x8 transform: exact inverse, matched forward; plain references and
+// SSE2 versions equal to them.
 #include "dsp/vc1_transform.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace asfw::vc1 {
 
@@ -88,7 +93,7 @@ inline std::uint8_t clamp255(int v) { return static_cast<std::uint8_t>(v < 0 ? 0
 
 }  // namespace
 
-void inverseTransform8x8(std::int16_t block[64])
+void inverseTransform8x8Ref(std::int16_t block[64])
 {
     // Horizontal pass over each row, (x + 4) >> 3, kept in 16 bits.
     std::int16_t mid[64];
@@ -109,15 +114,193 @@ void inverseTransform8x8(std::int16_t block[64])
     }
 }
 
-void forwardTransform8x8(const std::int16_t* samples, std::ptrdiff_t stride, float coefficients[64])
+void forwardTransform8x8Ref(const std::int16_t* samples, std::ptrdiff_t stride, float coefficients[64])
 {
     forward(samples, stride, coefficients);
 }
 
+void forwardTransform8x8Ref(const std::uint8_t* pixels, std::ptrdiff_t stride, float coefficients[64])
+{
+    forward(pixels, stride, coefficients);
+}
+
+#if defined(__SSE2__)
+namespace {
+
+inline __m128i pairOf(short a, short b)
+{
+    return _mm_set1_epi32(static_cast<int>((static_cast<unsigned>(static_cast<std::uint16_t>(b)) << 16) |
+                                           static_cast<std::uint16_t>(a)));
+}
+
+// The eight 8-point inverse sums out[j] = sum_k T[k][j] in[k] over 8
+// lanes, in 32 bits (lanes 0..3 in lo, 4..7 in hi), with `even` added to
+// the even part (a rounding constant that reaches every output).
+inline void inverse8Lanes(const __m128i in[8], __m128i even, __m128i lo[8], __m128i hi[8])
+{
+    const __m128i k04p = pairOf(12, 12), k04m = pairOf(12, -12);
+    const __m128i k26a = pairOf(16, 6), k26b = pairOf(6, -16);
+    const __m128i k13[4] = {pairOf(16, 15), pairOf(15, -4), pairOf(9, -16), pairOf(4, -9)};
+    const __m128i k57[4] = {pairOf(9, 4), pairOf(-16, -9), pairOf(4, 15), pairOf(15, -16)};
+    for (int h = 0; h < 2; ++h) {
+        const __m128i p04 = h ? _mm_unpackhi_epi16(in[0], in[4]) : _mm_unpacklo_epi16(in[0], in[4]);
+        const __m128i p26 = h ? _mm_unpackhi_epi16(in[2], in[6]) : _mm_unpacklo_epi16(in[2], in[6]);
+        const __m128i p13 = h ? _mm_unpackhi_epi16(in[1], in[3]) : _mm_unpacklo_epi16(in[1], in[3]);
+        const __m128i p57 = h ? _mm_unpackhi_epi16(in[5], in[7]) : _mm_unpacklo_epi16(in[5], in[7]);
+        const __m128i t1 = _mm_add_epi32(_mm_madd_epi16(p04, k04p), even);
+        const __m128i t2 = _mm_add_epi32(_mm_madd_epi16(p04, k04m), even);
+        const __m128i t3 = _mm_madd_epi16(p26, k26a), t4 = _mm_madd_epi16(p26, k26b);
+        const __m128i e[4] = {_mm_add_epi32(t1, t3), _mm_add_epi32(t2, t4), _mm_sub_epi32(t2, t4), _mm_sub_epi32(t1, t3)};
+        __m128i* out = h ? hi : lo;
+        for (int j = 0; j < 4; ++j) {
+            const __m128i o = _mm_add_epi32(_mm_madd_epi16(p13, k13[j]), _mm_madd_epi16(p57, k57[j]));
+            out[j] = _mm_add_epi32(e[j], o);
+            out[7 - j] = _mm_sub_epi32(e[j], o);
+        }
+    }
+}
+
+// Low 16 bits of each 32-bit lane, as the plain version's conversion.
+inline __m128i wrap16(__m128i lo, __m128i hi)
+{
+    return _mm_packs_epi32(_mm_srai_epi32(_mm_slli_epi32(lo, 16), 16), _mm_srai_epi32(_mm_slli_epi32(hi, 16), 16));
+}
+
+inline void transpose8x8(__m128i r[8])
+{
+    const __m128i a0 = _mm_unpacklo_epi16(r[0], r[1]), a1 = _mm_unpackhi_epi16(r[0], r[1]);
+    const __m128i a2 = _mm_unpacklo_epi16(r[2], r[3]), a3 = _mm_unpackhi_epi16(r[2], r[3]);
+    const __m128i a4 = _mm_unpacklo_epi16(r[4], r[5]), a5 = _mm_unpackhi_epi16(r[4], r[5]);
+    const __m128i a6 = _mm_unpacklo_epi16(r[6], r[7]), a7 = _mm_unpackhi_epi16(r[6], r[7]);
+    const __m128i b0 = _mm_unpacklo_epi32(a0, a2), b1 = _mm_unpackhi_epi32(a0, a2);
+    const __m128i b2 = _mm_unpacklo_epi32(a1, a3), b3 = _mm_unpackhi_epi32(a1, a3);
+    const __m128i b4 = _mm_unpacklo_epi32(a4, a6), b5 = _mm_unpackhi_epi32(a4, a6);
+    const __m128i b6 = _mm_unpacklo_epi32(a5, a7), b7 = _mm_unpackhi_epi32(a5, a7);
+    r[0] = _mm_unpacklo_epi64(b0, b4);
+    r[1] = _mm_unpackhi_epi64(b0, b4);
+    r[2] = _mm_unpacklo_epi64(b1, b5);
+    r[3] = _mm_unpackhi_epi64(b1, b5);
+    r[4] = _mm_unpacklo_epi64(b2, b6);
+    r[5] = _mm_unpackhi_epi64(b2, b6);
+    r[6] = _mm_unpacklo_epi64(b3, b7);
+    r[7] = _mm_unpackhi_epi64(b3, b7);
+}
+
+// Exact integer forward transform of 8 rows of 16-bit samples whose
+// magnitudes are at most 255 (so every column sum fits 16 bits), scaled to
+// the float coefficients like the plain version.
+inline void forwardLanes(__m128i r[8], float coefficients[64])
+{
+    // Columns: v[k] = sum over rows y of T[k][y] r[y] (lanes are columns).
+    __m128i e[4], o[4];
+    for (int i = 0; i < 4; ++i) {
+        e[i] = _mm_add_epi16(r[i], r[7 - i]);
+        o[i] = _mm_sub_epi16(r[i], r[7 - i]);
+    }
+    auto mul = [](__m128i v, short k) { return _mm_mullo_epi16(v, _mm_set1_epi16(k)); };
+    __m128i v[8];
+    const __m128i e03 = _mm_sub_epi16(e[0], e[3]), e12 = _mm_sub_epi16(e[1], e[2]);
+    v[0] = mul(_mm_add_epi16(_mm_add_epi16(e[0], e[1]), _mm_add_epi16(e[2], e[3])), 12);
+    v[4] = mul(_mm_sub_epi16(_mm_add_epi16(e[0], e[3]), _mm_add_epi16(e[1], e[2])), 12);
+    v[2] = _mm_add_epi16(mul(e03, 16), mul(e12, 6));
+    v[6] = _mm_sub_epi16(mul(e03, 6), mul(e12, 16));
+    v[1] = _mm_add_epi16(_mm_add_epi16(mul(o[0], 16), mul(o[1], 15)), _mm_add_epi16(mul(o[2], 9), mul(o[3], 4)));
+    v[3] = _mm_sub_epi16(_mm_sub_epi16(mul(o[0], 15), mul(o[1], 4)), _mm_add_epi16(mul(o[2], 16), mul(o[3], 9)));
+    v[5] = _mm_add_epi16(_mm_sub_epi16(mul(o[0], 9), mul(o[1], 16)), _mm_add_epi16(mul(o[2], 4), mul(o[3], 15)));
+    v[7] = _mm_sub_epi16(_mm_sub_epi16(mul(o[0], 4), mul(o[1], 9)), _mm_sub_epi16(mul(o[3], 16), mul(o[2], 15)));
+    // Rows: out[k][u] = sum_x T[u][x] v[k][x], in 32 bits: the transpose
+    // turns it into the same sums across registers, each output u paired
+    // from two registers at a time.
+    transpose8x8(v);  // v[x] lanes = k
+    static const int kT[8][8] = {
+        {12, 12, 12, 12, 12, 12, 12, 12},     {16, 15, 9, 4, -4, -9, -15, -16},
+        {16, 6, -6, -16, -16, -6, 6, 16},     {15, -4, -16, -9, 9, 16, 4, -15},
+        {12, -12, -12, 12, 12, -12, -12, 12}, {9, -16, 4, 15, -15, -4, 16, -9},
+        {6, -16, 16, -6, -6, 16, -16, 6},     {4, -9, 15, -16, 16, -15, 9, -4},
+    };
+    __m128i pLo[4], pHi[4];
+    for (int p = 0; p < 4; ++p) {
+        pLo[p] = _mm_unpacklo_epi16(v[2 * p], v[2 * p + 1]);
+        pHi[p] = _mm_unpackhi_epi16(v[2 * p], v[2 * p + 1]);
+    }
+    alignas(16) float col[8][8];  // col[u][k]
+    for (int u = 0; u < 8; ++u) {
+        __m128i lo = _mm_setzero_si128(), hi = _mm_setzero_si128();
+        for (int p = 0; p < 4; ++p) {
+            const __m128i k = pairOf(static_cast<short>(kT[u][2 * p]), static_cast<short>(kT[u][2 * p + 1]));
+            lo = _mm_add_epi32(lo, _mm_madd_epi16(pLo[p], k));
+            hi = _mm_add_epi32(hi, _mm_madd_epi16(pHi[p], k));
+        }
+        _mm_store_ps(col[u], _mm_cvtepi32_ps(lo));
+        _mm_store_ps(col[u] + 4, _mm_cvtepi32_ps(hi));
+    }
+    for (int k = 0; k < 8; ++k)
+        for (int u = 0; u < 8; ++u) coefficients[k * 8 + u] = col[u][k] * kScale.s[k * 8 + u];
+}
+
+}  // namespace
+
+void inverseTransform8x8(std::int16_t block[64])
+{
+    __m128i r[8];
+    for (int i = 0; i < 8; ++i) r[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * i));
+    // Horizontal pass: transposed, each row's sums run across registers.
+    transpose8x8(r);
+    __m128i lo[8], hi[8];
+    inverse8Lanes(r, _mm_set1_epi32(4), lo, hi);
+    for (int j = 0; j < 8; ++j) r[j] = wrap16(_mm_srai_epi32(lo[j], 3), _mm_srai_epi32(hi[j], 3));
+    transpose8x8(r);  // r[row] = 16-bit intermediate rows
+    // Vertical pass: (x + 64) >> 7, one more for the lower four outputs.
+    inverse8Lanes(r, _mm_set1_epi32(64), lo, hi);
+    const __m128i one = _mm_set1_epi32(1);
+    for (int j = 0; j < 8; ++j) {
+        __m128i l = lo[j], h = hi[j];
+        if (j >= 4) {
+            l = _mm_add_epi32(l, one);
+            h = _mm_add_epi32(h, one);
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 8 * j), wrap16(_mm_srai_epi32(l, 7), _mm_srai_epi32(h, 7)));
+    }
+}
+
+void forwardTransform8x8(const std::uint8_t* pixels, std::ptrdiff_t stride, float coefficients[64])
+{
+    const __m128i zero = _mm_setzero_si128();
+    __m128i r[8];
+    for (int y = 0; y < 8; ++y)
+        r[y] = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(pixels + y * stride)), zero);
+    forwardLanes(r, coefficients);
+}
+
+void forwardTransform8x8(const std::int16_t* samples, std::ptrdiff_t stride, float coefficients[64])
+{
+    // The 16-bit column sums hold for magnitudes up to 255 (pixels, or
+    // pixels minus 128); anything larger takes the plain version.
+    __m128i r[8];
+    __m128i mx = _mm_set1_epi16(-32768), mn = _mm_set1_epi16(32767);
+    for (int y = 0; y < 8; ++y) {
+        r[y] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(samples + y * stride));
+        mx = _mm_max_epi16(mx, r[y]);
+        mn = _mm_min_epi16(mn, r[y]);
+    }
+    const __m128i out = _mm_or_si128(_mm_cmpgt_epi16(mx, _mm_set1_epi16(255)), _mm_cmplt_epi16(mn, _mm_set1_epi16(-255)));
+    if (_mm_movemask_epi8(out) != 0) {
+        forward(samples, stride, coefficients);
+        return;
+    }
+    forwardLanes(r, coefficients);
+}
+#else
+void inverseTransform8x8(std::int16_t block[64]) { inverseTransform8x8Ref(block); }
+void forwardTransform8x8(const std::int16_t* samples, std::ptrdiff_t stride, float coefficients[64])
+{
+    forward(samples, stride, coefficients);
+}
 void forwardTransform8x8(const std::uint8_t* pixels, std::ptrdiff_t stride, float coefficients[64])
 {
     forward(pixels, stride, coefficients);
 }
+#endif
 
 void putClamped8x8(const std::int16_t block[64], std::uint8_t* dst, std::ptrdiff_t stride)
 {

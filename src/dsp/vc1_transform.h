@@ -23,6 +23,11 @@ void inverseTransform8x8(std::int16_t block[64]);
 void forwardTransform8x8(const std::int16_t* samples, std::ptrdiff_t stride, float coefficients[64]);
 void forwardTransform8x8(const std::uint8_t* pixels, std::ptrdiff_t stride, float coefficients[64]);
 
+// The plain versions the vectorised ones above equal exactly.
+void inverseTransform8x8Ref(std::int16_t block[64]);
+void forwardTransform8x8Ref(const std::int16_t* samples, std::ptrdiff_t stride, float coefficients[64]);
+void forwardTransform8x8Ref(const std::uint8_t* pixels, std::ptrdiff_t stride, float coefficients[64]);
+
 // Clamps 8x8 samples to 0..255 into `dst` (intra reconstruction).
 void putClamped8x8(const std::int16_t block[64], std::uint8_t* dst, std::ptrdiff_t stride);
 // Adds 8x8 residual samples to `dst` with clamping (inter reconstruction).
