@@ -123,10 +123,19 @@ int main(int argc, char** argv)
         });
     }
     std::int16_t coef[64];
-    report("inverse8x8", "best", n, [&](int i) {
-        for (int k = 0; k < 64; ++k) coef[k] = static_cast<std::int16_t>(((k * 37 + i) & 255) - 128);
-        vc1::inverseTransform8x8(coef);
-        return static_cast<unsigned>(coef[i & 63]);
-    });
+    for (int best = 0; best < 2; ++best)
+        report("inverse8x8", best ? "best" : "ref", best ? n : n / 8, [&](int i) {
+            for (int k = 0; k < 64; ++k) coef[k] = static_cast<std::int16_t>(((k * 37 + i) & 255) - 128);
+            if (best) vc1::inverseTransform8x8(coef);
+            else vc1::inverseTransform8x8Ref(coef);
+            return static_cast<unsigned>(coef[i & 63]);
+        });
+    float fc[64];
+    for (int best = 0; best < 2; ++best)
+        report("forward8x8 pixels", best ? "best" : "ref", best ? n : n / 8, [&](int i) {
+            if (best) vc1::forwardTransform8x8(pa(i), kStride, fc);
+            else vc1::forwardTransform8x8Ref(pa(i), kStride, fc);
+            return static_cast<unsigned>(fc[i & 63]);
+        });
     return 0;
 }
