@@ -4,9 +4,10 @@
 #
 #   bench/long_file.sh long [SECONDS] [WxH]   one hour (default) of 320x240
 #                                             video, 500 kbit/s, with audio
-#   bench/long_file.sh huge [SECONDS] [WxH]   noise pictures at the highest
-#                                             rate: a file beyond 4 GiB
-#                                             (default 70 s of 1920x1080)
+#   bench/long_file.sh huge [GIB] [WxH]       a file beyond 4 GiB (default
+#                                             4.3): one second of 640x480
+#                                             noise encoded once and written
+#                                             again and again, PCM audio
 #   bench/long_file.sh check FILE             only the checks, on any file
 #
 # Reports the writing time (wall and CPU), peak resident memory (GNU time),
@@ -23,6 +24,7 @@ BUILD=${BUILD:-build}
 OUT=${OUT:-$(mktemp -d /tmp/asfw-long-XXXXXX)}
 PY=/usr/bin/python3
 host=$BUILD/tests/robustness/long_file_host
+huge_host=$BUILD/tests/robustness/huge_file_host
 
 need() { command -v "$1" >/dev/null || { echo "long_file: $1 is missing (scripts/install-deps.sh)" >&2; exit 1; }; }
 
@@ -106,29 +108,43 @@ check() {
     return $status
 }
 
-write() {
-    local seconds=$1 size=$2 kbps=$3 noise=$4 name=$5
-    need /usr/bin/time
-    if [ ! -x "$host" ]; then
+build_hosts() {
+    if [ ! -x "$host" ] || [ ! -x "$huge_host" ]; then
         cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release >/dev/null
-        cmake --build "$BUILD" -j"$(nproc)" --target long_file_host >/dev/null
+        cmake --build "$BUILD" -j"$(nproc)" --target long_file_host huge_file_host >/dev/null
     fi
-    local f=$OUT/$name.wmv
-    echo "long_file: $seconds s of $size at $kbps kbit/s${noise:+ (noise pictures)} + 128 kbit/s audio -> $f"
-    /usr/bin/time -v "$host" "$f" "$seconds" "$size" "$kbps" $noise 2>"$OUT/time.txt" | sed 's/^/  /'
-    grep -E '10 s of media|s of media in' "$OUT/time.txt" | sed 's/^/  /' || true
+}
+
+# Runs a host under GNU time; reports wall and CPU time and peak memory.
+timed() {
+    need /usr/bin/time
+    /usr/bin/time -v "$@" 2>"$OUT/time.txt" | sed 's/^/  /'
+    grep -E 's of media in' "$OUT/time.txt" | sed 's/^/  /' || true
     awk -F': ' '/User time/ {u = $2} /System time/ {s = $2} /Elapsed/ {e = $2} /Maximum resident/ {m = $2}
         END {printf "  wall %s, CPU %.0f s (user %.0f + sys %.0f), peak resident memory %.1f MB\n", e, u + s, u, s, m / 1024}' \
         "$OUT/time.txt"
-    local status=0
+}
+
+finish() {
+    local f=$1 status=0
     check "$f" || status=$?
     [ "${KEEP:-0}" = 1 ] || rm -f "$f"
     return $status
 }
 
 case "$MODE" in
-long) write "${2:-3600}" "${3:-320x240}" 500 "" long ;;
-huge) write "${2:-70}" "${3:-1920x1080}" 858993 noise huge ;;
+long)
+    build_hosts
+    f=$OUT/long.wmv
+    echo "long_file: ${2:-3600} s of ${3:-320x240} at 500 kbit/s + 128 kbit/s audio through the class -> $f"
+    timed "$host" "$f" "${2:-3600}" "${3:-320x240}" 500
+    finish "$f" ;;
+huge)
+    build_hosts
+    f=$OUT/huge.wmv
+    echo "long_file: ${2:-4.3} GiB, ${3:-640x480} WMV9 video repeated + PCM audio through the muxer -> $f"
+    timed "$huge_host" "$f" "${2:-4.3}" "${3:-640x480}"
+    finish "$f" ;;
 check) check "$2" ;;
-*) echo "usage: $0 long|huge [SECONDS] [WxH] | check FILE" >&2; exit 2 ;;
+*) echo "usage: $0 long|huge [SECONDS|GIB] [WxH] | check FILE" >&2; exit 2 ;;
 esac
