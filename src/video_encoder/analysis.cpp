@@ -167,7 +167,10 @@ std::vector<PlannedFrame> planBits(const std::vector<FrameStats>& stats, const P
         if (!key && ps.keySpacing > 0 && t - lastKeyTime >= ps.keySpacing) key = true;
         const double previousRatio =
             j > 0 && (stats[j - 1].flags & FrameStats::kFirstPicture) == 0 ? interToIntraRatio(stats[j - 1].intraCost, stats[j - 1].interCost) : 0.0;
-        if (!key && isSceneCut(stats[j].intraCost, stats[j].interCost, sinceKey, ps.sceneCut, previousRatio)) key = true;
+        if (!key && isSceneCut(stats[j].intraCost, stats[j].interCost, sinceKey, ps.sceneCut, previousRatio)) {
+            key = true;
+            plan[j].cut = true;
+        }
         if (key) {
             sinceKey = 0;
             lastKeyTime = t;

@@ -47,6 +47,7 @@ private:
 // What the real pass should spend per picture.
 struct PlannedFrame {
     bool key = false;
+    bool cut = false;  // a key frame on a scene cut (not for the spacing)
     double bits = 0;   // at the quantiser level that meets the rate with the assumed model
     double cost = 0;   // the cost the rate model scales (intra for key frames)
     double shape = 1;  // relative quantiser step (the real pass scales it)

@@ -225,7 +225,15 @@ RateDecision RateControl::start(const RateFrame& f)
         budget = std::clamp(budget, 0.25 * span, 4.0 * span);
         const double expected = modelK(true) * (keySums_[end] - keySums_[j]) + modelK(false) * (interSums_[end] - interSums_[j]);
         step = expected / budget * p->shape;
+        // The model's figures drift within a scene (the stream fell 15 %
+        // short of the plan over a whole key-frame interval): correct by
+        // how far the stream is off the plan so far.
+        step *= std::clamp(1.0 + (total_ - planned_) / (3.0 * s_.bitrate), 0.67, 1.5);
         if (!f.key && lastPStep_ > 0) step = std::clamp(step, fallFloor(lastPStep_), lastPStep_ * kMaxPStepChange);
+        // A key frame within a scene stays near the P pictures' quantiser
+        // (bits saved up for it are spent on the pictures after it).
+        if (f.key && f.required && lastPStep_ > 0 && !p->cut)
+            step = std::clamp(step, lastPStep_ / (kKeyRatio * kMaxPStepChange), lastPStep_ * kMaxPStepChange);
         d.targetBits = k * cost / step;
     } else {
         // One pass: step = C * blur^(1 - qcomp), C such that the expected
