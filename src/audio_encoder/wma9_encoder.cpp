@@ -11,9 +11,13 @@
 //
 // Timing: the decoder drops its first two frames of output and at the end
 // of the stream adds the last frame's overlap tail, so the input is
-// delayed by two frames on the encoder's time line and ceil(L / n) + 1
-// frames are coded; the decoded stream then starts in sync and is within
-// one frame of the input's length.
+// delayed by two frames on the encoder's time line; the decoded stream then
+// starts in sync. F frames decode to (F - 1) n samples, of which only the
+// first (F - 1.5) n - b/2 are whole (b: the last block's length; past that
+// the tail is the last block's window slope, then silence). The encoder
+// codes the fewest frames whose whole part holds every input sample, so the
+// end is never faded; the decoded stream is then between n/2 + b/2 and
+// 3n/2 + b/2 samples longer than the input.
 //
 // Conventions found by decoding: the decoder's inverse transform is the
 // negative of this encoder's inverse of its forward MDCT, so a set sign bit
@@ -316,10 +320,11 @@ bool Wma9Encoder::flush(MediaObjects& out)
     ended_ = true;
     const std::int64_t n = frameLen_;
     // The decoder drops the first two frames' output and at the end of the
-    // stream adds the last frame's overlap tail (one frame): ceil(L / n) + 1
-    // frames decode to within one frame of the input's length. The last
-    // frame ends in the shortest block so the tail is as short as it can be.
-    const std::int64_t frames = (totalIn_ + n - 1) / n + 1;
+    // stream adds the last frame's overlap tail: the output of F frames is
+    // whole up to (F - 1.5) n - b/2. The last frame ends in the shortest
+    // block (b) so the faded part is as short as it can be.
+    const std::int64_t b = p_.blockLen(p_.blockSizes - 1);
+    const std::int64_t frames = (totalIn_ + n / 2 + b / 2 + n - 1) / n + 1;
     frameCount_ = frames;
     while (nextFrame_ < frameCount_) {
         encodeFrame(nextFrame_);
@@ -646,7 +651,7 @@ void Wma9Encoder::codeFrame(std::int64_t f, double target, double minimum, WmaBi
             if (!bd.silent[c]) maxAbs = std::max(maxAbs, scaled[bi * 2 + static_cast<std::size_t>(c)].maxAbs);
         for (int attempt = 0; attempt < 8; ++attempt) {
             const double invg = gainStep(gain);
-            const int maxQ = static_cast<int>(std::min(8191.0, static_cast<double>(maxAbs) * invg + rounding_));
+            const double maxQ = std::floor(std::min(1e9, static_cast<double>(maxAbs) * invg + rounding_));
             const int maxLevel = (1 << wmaEscapeLevelBits(gain)) - 1;
             if (maxQ <= maxLevel) break;
             gain += static_cast<int>(std::ceil(20.0 * std::log10(static_cast<double>(maxQ) / maxLevel))) + 1;

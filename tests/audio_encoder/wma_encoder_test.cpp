@@ -129,8 +129,12 @@ TEST_P(WmaRoundTrip, DecodesCleanlyAtTheExactRateAndLength)
     EXPECT_EQ(d.channels, f.channels);
     const int frameLen = 1 << wmaFrameLengthBits(f.sampleRate);
     const std::size_t decodedFrames = d.pcm.size() / static_cast<std::size_t>(f.channels);
+    // Never shorter than the input; longer by at most the whole frames that
+    // keep its end from fading (3n/2 plus half the shortest block).
     EXPECT_GE(decodedFrames, frames);
-    EXPECT_LE(decodedFrames, frames + static_cast<std::size_t>(frameLen));
+    const WmaParams p = wmaParams(f.sampleRate, f.channels, f.avgBytesPerSec * 8, kWmaEncodeOptions);
+    const std::size_t shortest = static_cast<std::size_t>(p.blockLen(p.blockSizes - 1));
+    EXPECT_LE(decodedFrames, frames + static_cast<std::size_t>(frameLen) * 3 / 2 + shortest / 2);
     // Byte rate: the stream's bytes against the time its frames cover
     // (the decoder's two leading frames included), within two packets.
     const double seconds = static_cast<double>(decodedFrames + 2 * static_cast<std::size_t>(frameLen)) / f.sampleRate;
@@ -290,6 +294,65 @@ TEST(WmaEncoder, DecodedStreamStartsInSync)
     EXPECT_EQ(e.objects.front().presentationTime, 0);
 }
 
+// The end of the stream: a tone that runs to the very last input sample
+// comes back in full. The last half frame of the input (where the final,
+// partly filled frame lies) keeps the tone's level: not faded out, not cut;
+// the decoded stream is the fewest whole frames that allow it.
+struct EndCase {
+    int rate, channels, kbps;
+    int extra;  // input length = whole frames + extra samples
+};
+
+class WmaStreamEnd : public ::testing::TestWithParam<EndCase> {};
+
+TEST_P(WmaStreamEnd, LastSamplesKeepTheirLevel)
+{
+    ASFW_REQUIRE_TOOL("ffmpeg");
+    const EndCase& c = GetParam();
+    const Wma9Format& f = formatOf(c.rate, c.channels, c.kbps);
+    const std::size_t frameLen = std::size_t{1} << wmaFrameLengthBits(f.sampleRate);
+    const std::size_t length = 20 * frameLen + static_cast<std::size_t>(c.extra);
+    const double amplitude = 8000, freq = f.sampleRate / 32.0;  // a whole number of samples per period
+    std::vector<std::int16_t> pcm;
+    for (std::size_t i = 0; i < length; ++i)
+        for (int ch = 0; ch < f.channels; ++ch)
+            pcm.push_back(static_cast<std::int16_t>(std::lround(amplitude * std::sin(2 * kPi * freq * static_cast<double>(i) / f.sampleRate))));
+    const Encoded e = encodePcm(f, pcm);
+    TempDir dir;
+    const Decoded d = decodeWithFfmpeg(dir, f, e, static_cast<std::uint32_t>(length));
+    ASSERT_TRUE(d.ok) << d.errors;
+    // F frames decode to (F - 1) n samples, whole up to (F - 1.5) n - b/2
+    // (b: the shortest block): the fewest frames that hold the input whole.
+    const WmaParams p = wmaParams(f.sampleRate, f.channels, f.avgBytesPerSec * 8, kWmaEncodeOptions);
+    const std::size_t shortest = static_cast<std::size_t>(p.blockLen(p.blockSizes - 1));
+    const std::size_t decoded = d.pcm.size() / static_cast<std::size_t>(f.channels);
+    EXPECT_EQ(decoded, (length + frameLen / 2 + shortest / 2 + frameLen - 1) / frameLen * frameLen);
+    // Level of each channel over the input's last half frame, and over a
+    // stretch in the middle for reference.
+    for (int ch = 0; ch < f.channels; ++ch) {
+        auto level = [&](std::size_t from, std::size_t to) {
+            double s = 0;
+            for (std::size_t i = from; i < to; ++i) {
+                const double v = d.pcm[i * static_cast<std::size_t>(f.channels) + static_cast<std::size_t>(ch)];
+                s += v * v;
+            }
+            return 10 * std::log10(s / static_cast<double>(to - from) / (amplitude * amplitude / 2));
+        };
+        EXPECT_NEAR(level(length / 2, length / 2 + frameLen / 2), 0.0, 1.0) << "channel " << ch;
+        EXPECT_NEAR(level(length - frameLen / 2, length), 0.0, 1.0) << "channel " << ch << ": the end is faded or lost";
+        EXPECT_NEAR(level(length - frameLen / 8, length), 0.0, 1.5) << "channel " << ch << ": the last samples are faded";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Lengths, WmaStreamEnd,
+                         ::testing::Values(EndCase{44100, 2, 128, 0}, EndCase{44100, 2, 128, 1}, EndCase{44100, 2, 128, 1024},
+                                           EndCase{44100, 2, 128, 2047}, EndCase{48000, 2, 192, 700},
+                                           EndCase{22050, 1, 16, 333}, EndCase{8000, 1, 5, 511}),
+                         [](const auto& info) {
+                             return std::to_string(info.param.rate) + "Hz_" + std::to_string(info.param.kbps) + "kbps_plus" +
+                                    std::to_string(info.param.extra);
+                         });
+
 struct GstCase {
     int rate, channels, kbps;
 };
@@ -315,11 +378,12 @@ TEST_P(WmaGstreamer, DecodesCleanly)
         ",channels=" + std::to_string(f.channels) + " ! filesink location=" + test::shellQuote(raw));
     ASSERT_EQ(r.exitCode, 0) << r.errors;
     const std::vector<std::int16_t> out = test::readS16(raw);
-    // GStreamer keeps the decoder's leading frames: up to three frames more.
+    // GStreamer keeps the decoder's two leading frames, and the end runs up
+    // to 3n/2 plus half the shortest block past the input: under four frames.
     const std::size_t frameLen = static_cast<std::size_t>(1) << wmaFrameLengthBits(f.sampleRate);
     const std::size_t got = out.size() / static_cast<std::size_t>(f.channels);
     EXPECT_GE(got, frames);
-    EXPECT_LE(got, frames + 3 * frameLen);
+    EXPECT_LE(got, frames + 4 * frameLen);
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, WmaGstreamer,
