@@ -100,7 +100,8 @@ class Canvas:
                     chunk(b'IDAT', zlib.compress(raw, 9)) + chunk(b'IEND', b''))
 
 
-COLORS = {'wmv2': (200, 30, 30), 'wmv9-c0': (30, 120, 220), 'wmv9-c3': (20, 160, 60), 'wmv9-c5': (120, 40, 170)}
+COLORS = {'wmv2': (200, 30, 30), 'wmv9-c0': (30, 120, 220), 'wmv9-c1': (0, 170, 200), 'wmv9-c2': (120, 170, 0),
+          'wmv9-c3': (20, 160, 60), 'wmv9-c4': (230, 140, 0), 'wmv9-c5': (120, 40, 170)}
 
 
 def main():
@@ -119,7 +120,7 @@ def main():
         curves = data[size]
         ref = sorted((r, p) for r, p, _ in curves['wmv2'])
         ref_cpu = sum(c for _, _, c in curves['wmv2']) / max(1, len(curves['wmv2']))
-        for label in ['wmv2', 'wmv9-c0', 'wmv9-c3', 'wmv9-c5']:
+        for label in ['wmv2'] + sorted(l for l in curves if l != 'wmv2'):
             pts = curves.get(label)
             if not pts:
                 continue

@@ -3,6 +3,7 @@
 # over four rates) and CPU time per frame, one thread each, same input.
 #
 #   bench/vc1_inter_bench.sh [BUILD_DIR] [OUT_DIR]
+#   VC1_LEVELS="0 1 2 3 4 5" bench/vc1_inter_bench.sh ...   (default "0 3 5")
 #
 # BUILD_DIR must hold bench/vc1_inter_encode (configure with
 # -DASFW_BENCH=ON). Prints a table and writes OUT_DIR/vc1_inter_rd.png.
@@ -33,7 +34,7 @@ run_size() {
     "$enc" gen "$w" "$h" "$frames" "$src"
     local seconds
     seconds=$(awk -v f="$frames" 'BEGIN { print f / 25 }')
-    for level in 0 3 5; do
+    for level in ${VC1_LEVELS:-0 3 5}; do
         for pq in $pqs; do
             local rcv=$out/o_${w}_${level}_$pq.rcv
             local t

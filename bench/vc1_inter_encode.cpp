@@ -148,12 +148,23 @@ int main(int argc, char** argv)
         const std::size_t frameSize = static_cast<std::size_t>(s.width) * s.height * 3 / 2;
         std::vector<unsigned char> frame(frameSize);
         std::vector<asfw::MediaObject> objects;
+        // ASFW_BENCH_STATS=1: macroblock kinds of the P pictures on stderr.
+        const bool showStats = std::getenv("ASFW_BENCH_STATS") != nullptr;
+        long early = 0, skipped = 0, inter = 0, intra = 0;
         while (std::fread(frame.data(), 1, frameSize, in) == frameSize) {
             asfw::MediaObjects o2;
             if (!enc->encode(frame.data(), frameSize, static_cast<std::int64_t>(objects.size()) * s.frameDuration, o2))
                 return 1;
             for (auto& m : o2) objects.push_back(std::move(m));
+            if (showStats && !enc->lastPictureWasKey()) {
+                skipped += enc->inter().lastStats().skipped;
+                early += enc->inter().lastStats().earlySkipped;
+                inter += enc->inter().lastStats().inter;
+                intra += enc->inter().lastStats().intra;
+            }
         }
+        if (showStats) std::fprintf(stderr, "macroblocks: skipped %ld (early %ld) inter %ld intra %ld\n", skipped, early, inter,
+                                    intra);
         // RCV (SMPTE 421M annex L layout).
         const std::vector<std::uint8_t> header = enc->codecData();
         le32(out, static_cast<std::uint32_t>(objects.size()) | 0xC5000000u);

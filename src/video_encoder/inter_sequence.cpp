@@ -30,6 +30,7 @@ bool InterSequence::encodeP(const SequenceHeader& seq, const Frame& src, const P
     options.complexity = complexity_;
     options.rnd = rnd_ ^ 1;
     options.quant = quant;
+    options.measureActivity = !callerSceneCuts_;  // only the distortion rule below needs it
     std::vector<std::uint8_t> bits = coder_.encode(src, ref_, recon, seq, options);
     // Scene cut: most macroblocks found no usable prediction, or the
     // motion-compensated distortion is close to the pictures' own activity

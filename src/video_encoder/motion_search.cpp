@@ -30,6 +30,7 @@ void MotionSearch::begin(const std::uint8_t* cur, std::ptrdiff_t curStride, cons
     mbCols_ = mbCols;
     mbRows_ = mbRows;
     cfg_ = config;
+    planes_.build(ref.y, ref.yStride, ref.width, ref.height, config.rnd);
     // Per-component class and payload bits for every differential value.
     compClass_.assign(2 * kOffsetRange, 0);
     compBits_.assign(2 * kOffsetRange, 0);
@@ -68,43 +69,71 @@ bool MotionSearch::inRange(int mbX, int mbY, Vc1Mv mv) const
 {
     if (mv.x < -kVc1MvRangeX || mv.x >= kVc1MvRangeX || mv.y < -kVc1MvRangeY || mv.y >= kVc1MvRangeY) return false;
     // Keep the block within the area the decoder addresses without
-    // clamping: at most one macroblock outside the coded picture.
+    // clamping (at most one macroblock outside the coded picture), which
+    // the half-sample planes cover.
     const int px = mbX * 64 + mv.x, py = mbY * 64 + mv.y;
     return px >= -64 && py >= -64 && px <= ref_.width * 4 && py <= ref_.height * 4;
 }
 
-unsigned MotionSearch::integerSad(int mbX, int mbY, int ix, int iy) const
+const std::uint8_t* MotionSearch::predictLuma(int mbX, int mbY, Vc1Mv mv, std::uint8_t* scratch, int& stride) const
 {
-    const std::uint8_t* c = cur_ + static_cast<std::ptrdiff_t>(mbY) * 16 * curStride_ + mbX * 16;
-    const std::uint8_t* r = ref_.y + static_cast<std::ptrdiff_t>(mbY * 16 + iy) * ref_.yStride + mbX * 16 + ix;
-    return sad16x16(c, static_cast<int>(curStride_), r, static_cast<int>(ref_.yStride));
-}
-
-unsigned MotionSearch::distortionAt(int mbX, int mbY, Vc1Mv mv, bool satd)
-{
-    const std::uint8_t* c = cur_ + static_cast<std::ptrdiff_t>(mbY) * 16 * curStride_ + mbX * 16;
-    if ((mv.x & 3) == 0 && (mv.y & 3) == 0 && !satd) {
-        // The decoder clamps the source block to one macroblock outside.
-        const int sx = std::clamp(mbX * 16 + (mv.x >> 2), -16, ref_.width) - mbX * 16;
-        const int sy = std::clamp(mbY * 16 + (mv.y >> 2), -16, ref_.height) - mbY * 16;
-        return integerSad(mbX, mbY, sx, sy);
+    if (((mv.x | mv.y) & 1) == 0 && inRange(mbX, mbY, mv)) {
+        stride = static_cast<int>(planes_.stride());
+        return planes_.block(mbX, mbY, mv.x >> 1, mv.y >> 1);
     }
-    alignas(16) std::uint8_t pred[256];
     Vc1McParams p;
-    p.filter = cfg_.filter;
     p.rnd = cfg_.rnd;
-    vc1PredictLuma(ref_, p, mbX, mbY, mv.x, mv.y, pred, 16);
-    return satd ? satd16x16(c, static_cast<int>(curStride_), pred, 16) : sad16x16(c, static_cast<int>(curStride_), pred, 16);
+    vc1PredictLuma(ref_, p, mbX, mbY, mv.x, mv.y, scratch, 16);
+    stride = 16;
+    return scratch;
 }
 
-void MotionSearch::refine(int mbX, int mbY, Vc1Mv pred, int step, bool satd, MotionResult& best)
+unsigned MotionSearch::sadAt(int mbX, int mbY, Vc1Mv mv) const
+{
+    alignas(16) std::uint8_t tmp[256];
+    int stride = 0;
+    const std::uint8_t* p = predictLuma(mbX, mbY, mv, tmp, stride);
+    const std::uint8_t* c = cur_ + static_cast<std::ptrdiff_t>(mbY) * 16 * curStride_ + mbX * 16;
+    return sad16x16(c, static_cast<int>(curStride_), p, stride);
+}
+
+unsigned MotionSearch::distortion(int mbX, int mbY, Vc1Mv mv, bool satd, bool exact) const
+{
+    const std::uint8_t* c = cur_ + static_cast<std::ptrdiff_t>(mbY) * 16 * curStride_ + mbX * 16;
+    const int cs = static_cast<int>(curStride_);
+    const int ps = static_cast<int>(planes_.stride());
+    if (((mv.x | mv.y) & 1) == 0) {
+        const std::uint8_t* p = planes_.block(mbX, mbY, mv.x >> 1, mv.y >> 1);
+        return satd ? satd16x16(c, cs, p, ps) : sad16x16(c, cs, p, ps);
+    }
+    alignas(16) std::uint8_t tmp[256];
+    if (exact) {
+        Vc1McParams p;
+        p.rnd = cfg_.rnd;
+        vc1PredictLuma(ref_, p, mbX, mbY, mv.x, mv.y, tmp, 16);
+        return satd ? satd16x16(c, cs, tmp, 16) : sad16x16(c, cs, tmp, 16);
+    }
+    // Quarter sample: average of the half-sample neighbours on either side
+    // (horizontal, vertical or diagonal).
+    const int ox = mv.x & 1, oy = mv.y & 1;
+    const std::uint8_t* a = planes_.block(mbX, mbY, (mv.x - ox) >> 1, (mv.y - oy) >> 1);
+    const std::uint8_t* b = planes_.block(mbX, mbY, (mv.x + ox) >> 1, (mv.y + oy) >> 1);
+    if (!satd) return sadAvg16x16(c, cs, a, b, ps);
+    average16x16(tmp, 16, a, b, planes_.stride());
+    return satd16x16(c, cs, tmp, 16);
+}
+
+void MotionSearch::refine(int mbX, int mbY, Vc1Mv pred, int step, bool satd, bool exact, MotionResult& best) const
 {
     const Vc1Mv centre = best.mv;
+    const unsigned lambda = static_cast<unsigned>(cfg_.lambda);
     for (const Step& s : kSquare) {
         const Vc1Mv mv{centre.x + s.dx * step, centre.y + s.dy * step};
         if (!inRange(mbX, mbY, mv)) continue;
-        const unsigned d = distortionAt(mbX, mbY, mv, satd);
-        const unsigned cost = d + static_cast<unsigned>(cfg_.lambda) * mvBits(mv, pred);
+        const unsigned bitsCost = lambda * mvBits(mv, pred);
+        if (bitsCost >= best.cost) continue;
+        const unsigned d = distortion(mbX, mbY, mv, satd, exact);
+        const unsigned cost = d + bitsCost;
         if (cost < best.cost) best = MotionResult{mv, cost, d};
     }
 }
@@ -113,33 +142,48 @@ MotionResult MotionSearch::search(int mbX, int mbY, Vc1Mv pred, const Vc1Mv* can
 {
     const int level = cfg_.complexity;
     const unsigned lambda = static_cast<unsigned>(cfg_.lambda);
-    // Integer-sample search in sample units; positions are scored by SAD.
-    auto costInt = [&](int ix, int iy) -> unsigned {
-        const Vc1Mv mv{ix * 4, iy * 4};
-        return integerSad(mbX, mbY, ix, iy) + lambda * mvBits(mv, pred);
-    };
-    auto okInt = [&](int ix, int iy) { return inRange(mbX, mbY, Vc1Mv{ix * 4, iy * 4}); };
+    const std::uint8_t* cur = cur_ + static_cast<std::ptrdiff_t>(mbY) * 16 * curStride_ + mbX * 16;
+    const int cs = static_cast<int>(curStride_);
+    const std::ptrdiff_t ps = planes_.stride();
+    const std::uint8_t* full = planes_.plane(0) + static_cast<std::ptrdiff_t>(mbY) * 16 * ps + mbX * 16;
 
+    // Integer-sample search in sample units, scored by SAD on the
+    // reference itself.
     int bx = 0, by = 0;
-    unsigned bestCost = costInt(0, 0);
+    unsigned bestCost = sad16x16(cur, cs, full, static_cast<int>(ps)) + lambda * mvBits(Vc1Mv{}, pred);
     auto tryInt = [&](int ix, int iy) {
-        if (!okInt(ix, iy)) return false;
-        const unsigned c = costInt(ix, iy);
+        const Vc1Mv mv{ix * 4, iy * 4};
+        if (!inRange(mbX, mbY, mv)) return;
+        const unsigned bitsCost = lambda * mvBits(mv, pred);
+        if (bitsCost >= bestCost) return;
+        const unsigned c = sad16x16(cur, cs, full + iy * ps + ix, static_cast<int>(ps)) + bitsCost;
         if (c < bestCost) {
             bestCost = c;
             bx = ix;
             by = iy;
-            return true;
         }
-        return false;
     };
     auto toInt = [](int q) { return (q + 2) >> 2; };
-    tryInt(toInt(pred.x), toInt(pred.y));
-    for (int i = 0; i < candidateCount; ++i) tryInt(toInt(candidates[i].x), toInt(candidates[i].y));
+    // Starting points, each tried once.
+    int tried[10][2];
+    int nTried = 0;
+    auto tryStart = [&](Vc1Mv m) {
+        const int ix = toInt(m.x), iy = toInt(m.y);
+        if (ix == 0 && iy == 0) return;
+        for (int i = 0; i < nTried; ++i)
+            if (tried[i][0] == ix && tried[i][1] == iy) return;
+        if (nTried < 10) {
+            tried[nTried][0] = ix;
+            tried[nTried][1] = iy;
+            ++nTried;
+        }
+        tryInt(ix, iy);
+    };
+    tryStart(pred);
+    for (int i = 0; i < candidateCount; ++i) tryStart(candidates[i]);
 
-    const int maxIter = level <= 1 ? 8 : 16;
     if (level <= 1) {
-        for (int it = 0; it < maxIter; ++it) {
+        for (int it = 0; it < 8; ++it) {
             const int cx = bx, cy = by;
             for (const Step& s : kDiamond) tryInt(cx + s.dx, cy + s.dy);
             if (cx == bx && cy == by) break;
@@ -147,7 +191,7 @@ MotionResult MotionSearch::search(int mbX, int mbY, Vc1Mv pred, const Vc1Mv* can
     } else {
         const int passes = level >= 4 ? 2 : 1;
         for (int pass = 0; pass < passes; ++pass) {
-            for (int it = 0; it < maxIter; ++it) {
+            for (int it = 0; it < 16; ++it) {
                 const int cx = bx, cy = by;
                 for (const Step& s : kHexagon) tryInt(cx + s.dx, cy + s.dy);
                 if (cx == bx && cy == by) break;
@@ -155,29 +199,35 @@ MotionResult MotionSearch::search(int mbX, int mbY, Vc1Mv pred, const Vc1Mv* can
             const int cx = bx, cy = by;
             for (const Step& s : kSquare) tryInt(cx + s.dx, cy + s.dy);
             if (pass + 1 < passes) {
-                // Second pass from the zero vector's and predictor's
-                // neighbourhood at double spacing.
+                // Second pass from a hexagon at double spacing.
                 const int sx = bx, sy = by;
                 for (const Step& s : kHexagon) tryInt(sx + 2 * s.dx, sy + 2 * s.dy);
             }
         }
         if (level >= 5) {
             const int cx = bx, cy = by;
-            for (int dy = -6; dy <= 6; ++dy)
-                for (int dx = -6; dx <= 6; ++dx) tryInt(cx + dx, cy + dy);
+            for (int dy = -8; dy <= 8; ++dy)
+                for (int dx = -8; dx <= 8; ++dx) tryInt(cx + dx, cy + dy);
         }
     }
 
     MotionResult best;
     best.mv = Vc1Mv{bx * 4, by * 4};
     const bool satd = level >= 3;
-    best.distortion = satd ? distortionAt(mbX, mbY, best.mv, true) : integerSad(mbX, mbY, bx, by);
+    const bool halfSatd = level >= 4;
+    best.distortion = halfSatd ? distortion(mbX, mbY, best.mv, true, true) : bestCost - lambda * mvBits(best.mv, pred);
     best.cost = best.distortion + lambda * mvBits(best.mv, pred);
-    // Sub-sample refinement.
-    refine(mbX, mbY, pred, 2, satd, best);
+    // Sub-sample refinement: half samples (exact on the planes; SAD below
+    // level 4), then quarter samples.
+    refine(mbX, mbY, pred, 2, halfSatd, true, best);
+    if (satd && !halfSatd) {
+        best.distortion = distortion(mbX, mbY, best.mv, true, true);
+        best.cost = best.distortion + lambda * mvBits(best.mv, pred);
+    }
     if (!cfg_.halfSample && level >= 1) {
-        refine(mbX, mbY, pred, 1, satd, best);
-        if (level >= 5) refine(mbX, mbY, pred, 1, satd, best);
+        const bool exact = level >= 3;
+        refine(mbX, mbY, pred, 1, satd, exact, best);
+        if (level >= 5) refine(mbX, mbY, pred, 1, satd, exact, best);
     }
     return best;
 }

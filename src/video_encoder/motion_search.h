@@ -1,20 +1,25 @@
-// Motion estimation for 1MV P pictures: predictor candidates, an integer
-// search (diamond or hexagon depending on the complexity level), then
-// half- and quarter-sample refinement on the real interpolation. The cost
-// of a vector is its distortion (SAD, or SATD at higher levels) plus
-// lambda times the bits of its differential in the picture's MVDATA table.
+// Motion estimation for 1MV P pictures. The reference is interpolated once
+// per picture at its four half-sample phases (half_sample_planes.h), so the
+// search never interpolates a block: integer and half-sample positions are
+// read from the planes exactly, quarter-sample positions are estimated by
+// averaging their two half-sample neighbours (the coder predicts the chosen
+// vector exactly). The cost of a vector is its distortion (SAD, or SATD in
+// the sub-sample steps of the higher levels) plus lambda times the bits of
+// its differential in the picture's MVDATA table.
 //
-// Complexity levels (0 fastest .. 5 best):
-//  0  candidates + small diamond, half-sample refinement, SAD
-//  1  + quarter-sample refinement
-//  2  hexagon + small diamond, SAD
-//  3  hexagon, quarter-sample refinement on SATD (default)
-//  4  + wider candidate set and a second hexagon pass, SATD throughout
-//  5  + exhaustive +-6 around the best candidate, two refinement rounds
+// Complexity levels (0 fastest .. 5 best; the P picture coder adds its
+// early skip at 0..4):
+//  0  predictor candidates + small diamond, half-sample square, SAD
+//  1  + quarter-sample square on the averaged estimate (SAD)
+//  2  hexagon + square at integer samples
+//  3  quarter-sample square on the exact interpolation, SATD (default)
+//  4  + second hexagon pass, half samples on SATD
+//  5  + exhaustive +-8 around the best candidate, two quarter rounds
 #ifndef ASFWRITER_VIDEO_ENCODER_MOTION_SEARCH_H
 #define ASFWRITER_VIDEO_ENCODER_MOTION_SEARCH_H
 
 #include "dsp/vc1_mc.h"
+#include "video_encoder/half_sample_planes.h"
 #include "video_encoder/mv_prediction.h"
 
 #include <cstdint>
@@ -27,20 +32,20 @@ struct MotionSearchConfig {
     int lambda = 4;         // distortion units per bit of the differential
     int mvTable = 0;        // MVDATA table used for the bit costs
     int rnd = 0;            // rounding control of the picture
-    Vc1LumaFilter filter = Vc1LumaFilter::Bicubic;
     bool halfSample = false;  // vectors restricted to half samples
 };
 
 struct MotionResult {
     Vc1Mv mv;
     unsigned cost = 0;        // distortion + lambda * bits
-    unsigned distortion = 0;  // of the chosen vector (SAD or SATD)
+    unsigned distortion = 0;  // of the chosen vector (SAD or SATD, maybe estimated)
 };
 
 class MotionSearch {
 public:
     // `cur`: the picture being coded (luma, macroblock-aligned, stride
-    // curStride); `ref`: the reference as the decoder will see it.
+    // curStride); `ref`: the reference as the decoder will see it (bicubic
+    // luma). Interpolates the reference's half-sample planes.
     void begin(const std::uint8_t* cur, std::ptrdiff_t curStride, const Vc1RefView& ref, int mbCols, int mbRows,
                const MotionSearchConfig& config);
 
@@ -49,20 +54,30 @@ public:
     // further starting points (neighbours, the previous picture's vector).
     MotionResult search(int mbX, int mbY, Vc1Mv pred, const Vc1Mv* candidates, int candidateCount);
 
-    // Distortion and cost of one vector (quarter samples).
-    unsigned distortionAt(int mbX, int mbY, Vc1Mv mv, bool satd);
+    // The exact 16x16 luma prediction at `mv`: a pointer into the planes
+    // for integer and half-sample vectors within reach (stride set), else
+    // interpolated into `scratch` (stride 16). Either way what the decoder
+    // predicts.
+    const std::uint8_t* predictLuma(int mbX, int mbY, Vc1Mv mv, std::uint8_t* scratch, int& stride) const;
+
+    // Exact SAD of the prediction at `mv`.
+    unsigned sadAt(int mbX, int mbY, Vc1Mv mv) const;
     unsigned mvBits(Vc1Mv mv, Vc1Mv pred) const;
+    const HalfSamplePlanes& planes() const { return planes_; }
 
 private:
     bool inRange(int mbX, int mbY, Vc1Mv mv) const;
-    unsigned integerSad(int mbX, int mbY, int ix, int iy) const;
-    void refine(int mbX, int mbY, Vc1Mv pred, int step, bool satd, MotionResult& best);
+    // Distortion at a quarter-sample vector (in range): exact at half
+    // samples, estimated at quarter samples unless `exact`.
+    unsigned distortion(int mbX, int mbY, Vc1Mv mv, bool satd, bool exact) const;
+    void refine(int mbX, int mbY, Vc1Mv pred, int step, bool satd, bool exact, MotionResult& best) const;
 
     const std::uint8_t* cur_ = nullptr;
     std::ptrdiff_t curStride_ = 0;
     Vc1RefView ref_;
     int mbCols_ = 0, mbRows_ = 0;
     MotionSearchConfig cfg_;
+    HalfSamplePlanes planes_;
     // Bits of one differential component by value (+-511), per class.
     std::vector<std::uint8_t> compClass_;
     std::vector<std::uint8_t> compBits_;

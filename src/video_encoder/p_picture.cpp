@@ -7,6 +7,7 @@
 #include "tables/vc1_cbpcy_p_tables.h"
 #include "video_encoder/bitplane.h"
 #include "video_encoder/inter_block.h"
+#include "video_encoder/inter_zero_test.h"
 #include "video_encoder/motion_search.h"
 
 #include <algorithm>
@@ -42,9 +43,10 @@ constexpr int kDecimateBelow = 4;
 
 // Sum of squared differences of a macroblock (luma 16x16, two chroma 8x8).
 std::uint64_t mbSse(const std::uint8_t* sy, std::ptrdiff_t ys, const std::uint8_t* su, const std::uint8_t* sv,
-                    std::ptrdiff_t cs, const std::uint8_t* ry, const std::uint8_t* ru, const std::uint8_t* rv)
+                    std::ptrdiff_t cs, const std::uint8_t* ry, int ryStride, const std::uint8_t* ru,
+                    const std::uint8_t* rv)
 {
-    return static_cast<std::uint64_t>(ssd16x16(sy, static_cast<int>(ys), ry, 16)) +
+    return static_cast<std::uint64_t>(ssd16x16(sy, static_cast<int>(ys), ry, ryStride)) +
            ssd8x8(su, static_cast<int>(cs), ru, 8) + ssd8x8(sv, static_cast<int>(cs), rv, 8);
 }
 
@@ -167,18 +169,29 @@ std::vector<std::uint8_t> PPictureCoder::encode(const Frame& src, const Frame& r
     // The fastest levels skip the transform of blocks that would almost
     // surely quantise to nothing or to a few +-1 levels.
     const float zeroBias = level == 0 ? 1.6f : (level == 1 ? 1.3f : 1.0f);
+    // Early skip: when every block's residual at the skip vector
+    // quantises to nothing, the macroblock is skipped without a search.
+    // Worth testing only when each block's SAD is below this many times
+    // the SAD that surely quantises to nothing (the largest transform
+    // coefficient is at most 0.1976 SAD; typical residuals spread over
+    // many coefficients). Level 5 always searches.
+    static constexpr float kEarlySkipFactor[6] = {3.0f, 3.0f, 3.0f, 3.0f, 2.0f, 0.0f};
+    const QuantStep qs = q.step();
+    const float zeroBelow = (1.0f - kInterRounding) * static_cast<float>(qs.acStep()) +
+                            (qs.uniform ? 0.0f : static_cast<float>(qs.pquant));
+    const unsigned earlySkipSad = static_cast<unsigned>(zeroBelow * kEarlySkipFactor[level] / 0.1976f);
     MotionSearchConfig msc;
     msc.complexity = level;
     msc.lambda = lambdaSad;
     msc.mvTable = lastMvTable_;
     msc.rnd = opt.rnd;
-    MotionSearch search;
+    MotionSearch& search = search_;
     search.begin(src.luma.at(0, 0), src.luma.stride, view, mbW, mbH, msc);
 
     Vc1MvField field;
     field.reset(mbW, mbH);
     if (previousMvs_.size() != static_cast<std::size_t>(mbW * mbH)) previousMvs_.assign(static_cast<std::size_t>(mbW * mbH), Vc1Mv{});
-    std::vector<Vc1Mv> currentMvs(static_cast<std::size_t>(mbW * mbH));
+    currentMvs_.assign(static_cast<std::size_t>(mbW * mbH), Vc1Mv{});
 
     DcGrid lumaDc, cbDc, crDc;
     lumaDc.reset(2 * mbW, 2 * mbH);
@@ -197,9 +210,53 @@ std::vector<std::uint8_t> PPictureCoder::encode(const Frame& src, const Frame& r
     const AcSetInfo& estInter = AcSetInfo::get(acCodingSet(0, q.pqindex, false));
     const AcSetInfo& estIntra = AcSetInfo::get(acCodingSet(0, q.pqindex, true));
 
-    alignas(16) std::uint8_t predY[16 * 16], predCb[64], predCr[64];
+    alignas(16) std::uint8_t predScratch[16 * 16], predCb[64], predCr[64];
     alignas(16) std::uint8_t recY[16 * 16], recCb[64], recCr[64];
-    alignas(16) std::uint8_t skipY[16 * 16], skipCb[64], skipCr[64];
+    // Two skip candidates (hybrid prediction offers two vectors).
+    alignas(16) std::uint8_t skipScratch[2][16 * 16], skipCbBuf[2][64], skipCrBuf[2][64];
+
+    // Quantises a macroblock's residual against a prediction (luma with
+    // its stride, chroma 8x8); returns the coded block pattern. Blocks the
+    // zero test clears are not quantised.
+    InterZeroTest zeroTest;
+    zeroTest.setup(q, kInterRounding);
+    auto quantizeMb = [&](const std::uint8_t* sy, const std::uint8_t* su, const std::uint8_t* sv,
+                          const std::uint8_t* pY, int pStride, const std::uint8_t* pCb, const std::uint8_t* pCr,
+                          InterBlock* out) {
+        int pattern = 0;
+        const std::ptrdiff_t ys = src.luma.stride, cs = src.cb.stride;
+        for (int b = 0; b < 6; ++b) {
+            const std::uint8_t* s;
+            std::ptrdiff_t ss;
+            const std::uint8_t* p;
+            std::ptrdiff_t ps;
+            if (b < 4) {
+                s = sy + (b >> 1) * 8 * ys + (b & 1) * 8;
+                ss = ys;
+                p = pY + (b >> 1) * 8 * pStride + (b & 1) * 8;
+                ps = pStride;
+            } else {
+                s = b == 4 ? su : sv;
+                ss = cs;
+                p = b == 4 ? pCb : pCr;
+                ps = 8;
+            }
+            if (zeroTest.zero(s, ss, p, ps)) {
+                out[b].eventCount = 0;
+                continue;
+            }
+            if (quantizeInterResidual(s, ss, p, ps, q, kInterRounding, out[b], zeroBias) &&
+                interDecimationScore(out[b]) < kDecimateBelow) {
+                clearInterBlock(out[b]);  // a few scattered +-1 levels: not worth their bits
+            }
+            if (out[b].coded()) pattern |= 1 << (5 - b);
+        }
+        return pattern;
+    };
+
+    // Block scratch (large: kept out of the macroblock loop).
+    InterBlock ibBuf[6], skipIb[6];
+    IntraPBlock pb[6];
 
     for (int mbY = 0; mbY < mbH; ++mbY) {
         for (int mbX = 0; mbX < mbW; ++mbX) {
@@ -209,133 +266,163 @@ std::vector<std::uint8_t> PPictureCoder::encode(const Frame& src, const Frame& r
             const std::uint8_t* su = src.cb.at(mbX * 8, mbY * 8);
             const std::uint8_t* sv = src.cr.at(mbX * 8, mbY * 8);
             const std::ptrdiff_t ys = src.luma.stride, cs = src.cb.stride;
+            const int ysi = static_cast<int>(ys), csi = static_cast<int>(cs);
 
-            // --- Motion: the best vector for this macroblock.
-            Vc1Mv mv;
-            unsigned mvDistortion = 0;
             Vc1Mv forced;
             const bool mvForced = opt.forceMv && opt.forceMv(mbX, mbY, forced);
-            if (mvForced) {
-                mv = forced;
-                mvDistortion = search.distortionAt(mbX, mbY, mv, false);
-            } else {
-                Vc1Mv cand[8];
-                int n = 0;
-                if (mbX > 0) cand[n++] = field.at(mbX - 1, mbY);
-                if (mbY > 0) cand[n++] = field.at(mbX, mbY - 1);
-                if (mbY > 0 && mbX + 1 < mbW) cand[n++] = field.at(mbX + 1, mbY - 1);
-                cand[n++] = previousMvs_[static_cast<std::size_t>(mbY * mbW + mbX)];
-                if (pred.hybrid) {
-                    cand[n++] = pred.fromA;
-                    cand[n++] = pred.fromC;
-                }
-                const MotionResult r = search.search(mbX, mbY, pred.pred, cand, n);
-                mv = r.mv;
-                mvDistortion = search.distortionAt(mbX, mbY, mv, false);
-            }
+            const bool forcedIntra = opt.forceIntra && opt.forceIntra(mbX, mbY);
 
-            // Hybrid choice for the coded vector: the cheaper differential.
-            bool hybridBit = false;
-            Vc1Mv usedPred = pred.pred;
-            if (pred.hybrid) {
-                const int bitsA = vc1MvDataBits(lastMvTable_, mv.x - pred.fromA.x, mv.y - pred.fromA.y, true, false);
-                const int bitsC = vc1MvDataBits(lastMvTable_, mv.x - pred.fromC.x, mv.y - pred.fromC.y, true, false);
-                hybridBit = bitsA < bitsC;
-                usedPred = hybridBit ? pred.fromA : pred.fromC;
-            }
-
-            // --- Inter coding at that vector.
-            vc1PredictLuma(view, mc, mbX, mbY, mv.x, mv.y, predY, 16);
-            vc1PredictChroma(view, mc, mbX, mbY, mv.x, mv.y, predCb, predCr, 8);
-            InterBlock ib[6];
-            int cbp = 0;
-            int acBits = 0;
-            std::memcpy(recY, predY, sizeof recY);
-            std::memcpy(recCb, predCb, sizeof recCb);
-            std::memcpy(recCr, predCr, sizeof recCr);
-            for (int b = 0; b < 6; ++b) {
-                const std::uint8_t* s;
-                std::ptrdiff_t ss;
-                std::uint8_t* r;
-                std::ptrdiff_t rs;
-                if (b < 4) {
-                    s = sy + (b >> 1) * 8 * ys + (b & 1) * 8;
-                    ss = ys;
-                    r = recY + (b >> 1) * 8 * 16 + (b & 1) * 8;
-                    rs = 16;
-                } else {
-                    s = b == 4 ? su : sv;
-                    ss = cs;
-                    r = b == 4 ? recCb : recCr;
-                    rs = 8;
-                }
-                if (quantizeInterResidual(s, ss, r, rs, q, kInterRounding, ib[b], zeroBias) &&
-                    interDecimationScore(ib[b]) < kDecimateBelow) {
-                    clearInterBlock(ib[b]);  // a few scattered +-1 levels: not worth their bits
-                }
-                if (ib[b].coded()) {
-                    cbp |= 1 << (5 - b);
-                    acBits += eventBits(estInter, ib[b].events, ib[b].eventCount, estEsc3);
-                    reconstructInterBlock(ib[b], q, r, rs);
-                }
-            }
-            const Vc1MvDataCode interCode = vc1MvDataCode(mv.x - usedPred.x, mv.y - usedPred.y, cbp != 0, false);
-            const std::uint64_t interSse = mbSse(sy, ys, su, sv, cs, recY, recCb, recCr);
-            int interBits = acBits + (pred.hybrid ? 1 : 0);
-            if (interCode.symbol >= 0) interBits += interCode.bits(lastMvTable_);
-            if (cbp != 0) interBits += kVc1CbpcyPVlc[0][cbp].length;
-
-            MbKind kind = MbKind::Inter;
-            const bool mvIsSkippable = pred.hybrid ? (mv == pred.fromA || mv == pred.fromC) : mv == pred.pred;
-            if (cbp == 0 && mvIsSkippable) kind = MbKind::Skip;
-
-            // --- Skip at the predicted vector, when it is not already chosen.
+            // --- The skip candidate: the predicted vector (HYBRIDPRED = 0
+            // when hybrid), its prediction kept for the decision below.
+            int skipSel = 0;
             Vc1Mv skipMv = pred.hybrid ? pred.fromC : pred.pred;
             bool skipBit = false;
-            std::uint64_t skipSse = 0;
-            if (kind != MbKind::Skip && !mvForced) {
-                auto evalSkip = [&](Vc1Mv m) {
-                    if (m == mv) {  // the prediction is already there
-                        std::memcpy(skipY, predY, sizeof skipY);
-                        std::memcpy(skipCb, predCb, sizeof skipCb);
-                        std::memcpy(skipCr, predCr, sizeof skipCr);
-                        return mbSse(sy, ys, su, sv, cs, skipY, skipCb, skipCr);
-                    }
-                    vc1PredictLuma(view, mc, mbX, mbY, m.x, m.y, skipY, 16);
-                    vc1PredictChroma(view, mc, mbX, mbY, m.x, m.y, skipCb, skipCr, 8);
-                    return mbSse(sy, ys, su, sv, cs, skipY, skipCb, skipCr);
-                };
-                skipSse = evalSkip(skipMv);
-                if (pred.hybrid && level >= 2) {
-                    const std::uint64_t a = evalSkip(pred.fromA);
-                    if (a < skipSse) {
-                        skipSse = a;
-                        skipMv = pred.fromA;
-                        skipBit = true;
-                    } else {
-                        evalSkip(skipMv);  // restore the buffers for the chosen one
-                    }
+            int skipStride = 16;
+            const std::uint8_t* skipY = search.predictLuma(mbX, mbY, skipMv, skipScratch[0], skipStride);
+            vc1PredictChroma(view, mc, mbX, mbY, skipMv.x, skipMv.y, skipCbBuf[0], skipCrBuf[0], 8);
+            const std::uint8_t* skipCb = skipCbBuf[0];
+            const std::uint8_t* skipCr = skipCrBuf[0];
+            // Early skip: the residual at the skip vector quantises to
+            // nothing (worth trying only when no block's SAD is far above
+            // what can quantise to nothing).
+            int skipCbp = -1;  // -1: not quantised
+            if (!mvForced && !forcedIntra) {
+                bool likely = true;
+                for (int b = 0; b < 4 && likely; ++b) {
+                    const std::ptrdiff_t o = (b >> 1) * 8;
+                    likely = sad8x8(sy + o * ys + (b & 1) * 8, ysi, skipY + o * skipStride + (b & 1) * 8,
+                                    skipStride) < earlySkipSad;
                 }
-                const double jSkip = static_cast<double>(skipSse) + lambdaSse * (pred.hybrid ? 2.0 : 1.0);
-                const double jInter = static_cast<double>(interSse) + lambdaSse * interBits;
-                if (jSkip <= jInter) kind = MbKind::Skip;
-            } else if (kind == MbKind::Skip) {
-                skipMv = mv;
-                skipBit = pred.hybrid && mv == pred.fromA;
-                std::memcpy(skipY, predY, sizeof skipY);
-                std::memcpy(skipCb, predCb, sizeof skipCb);
-                std::memcpy(skipCr, predCr, sizeof skipCr);
+                likely = likely && sad8x8(su, csi, skipCb, 8) < earlySkipSad && sad8x8(sv, csi, skipCr, 8) < earlySkipSad;
+                if (likely) skipCbp = quantizeMb(sy, su, sv, skipY, skipStride, skipCb, skipCr, skipIb);
             }
+            const bool earlySkip = skipCbp == 0;
+
+            MbKind kind = MbKind::Skip;
+            Vc1Mv mv = skipMv;
+            bool hybridBit = false;
+            unsigned mvDistortion = 0;
+            std::uint64_t interSse = 0, skipSse = 0;
+            int interBits = 0;
+            int cbp = 0;
+            Vc1MvDataCode interCode;
+            InterBlock* ib = ibBuf;
+            const std::uint8_t* predY = skipY;
+            int predStride = skipStride;
+            if (!earlySkip) {
+                // --- Motion: the best vector for this macroblock.
+                if (mvForced) {
+                    mv = forced;
+                } else {
+                    Vc1Mv cand[8];
+                    int n = 0;
+                    if (mbX > 0) cand[n++] = field.at(mbX - 1, mbY);
+                    if (mbY > 0) cand[n++] = field.at(mbX, mbY - 1);
+                    if (mbY > 0 && mbX + 1 < mbW) cand[n++] = field.at(mbX + 1, mbY - 1);
+                    cand[n++] = previousMvs_[static_cast<std::size_t>(mbY * mbW + mbX)];
+                    if (pred.hybrid) {
+                        cand[n++] = pred.fromA;
+                        cand[n++] = pred.fromC;
+                    }
+                    mv = search.search(mbX, mbY, pred.pred, cand, n).mv;
+                }
+
+                // Hybrid choice for the coded vector: the cheaper differential.
+                Vc1Mv usedPred = pred.pred;
+                if (pred.hybrid) {
+                    const int bitsA = vc1MvDataBits(lastMvTable_, mv.x - pred.fromA.x, mv.y - pred.fromA.y, true, false);
+                    const int bitsC = vc1MvDataBits(lastMvTable_, mv.x - pred.fromC.x, mv.y - pred.fromC.y, true, false);
+                    hybridBit = bitsA < bitsC;
+                    usedPred = hybridBit ? pred.fromA : pred.fromC;
+                }
+
+                // --- Inter coding at that vector.
+                if (mv != skipMv) {
+                    predY = search.predictLuma(mbX, mbY, mv, predScratch, predStride);
+                    vc1PredictChroma(view, mc, mbX, mbY, mv.x, mv.y, predCb, predCr, 8);
+                } else {
+                    std::memcpy(predCb, skipCb, sizeof predCb);
+                    std::memcpy(predCr, skipCr, sizeof predCr);
+                }
+                mvDistortion = sad16x16(sy, ysi, predY, predStride);
+                if (mv == skipMv && skipCbp >= 0) {
+                    cbp = skipCbp;
+                    ib = skipIb;
+                } else {
+                    cbp = quantizeMb(sy, su, sv, predY, predStride, predCb, predCr, ibBuf);
+                }
+                int acBits = 0;
+                for (int y = 0; y < 16; ++y) std::memcpy(recY + y * 16, predY + y * predStride, 16);
+                std::memcpy(recCb, predCb, sizeof recCb);
+                std::memcpy(recCr, predCr, sizeof recCr);
+                for (int b = 0; b < 6; ++b) {
+                    if (!ib[b].coded()) continue;
+                    acBits += eventBits(estInter, ib[b].events, ib[b].eventCount, estEsc3);
+                    if (b < 4)
+                        reconstructInterBlock(ib[b], q, recY + (b >> 1) * 8 * 16 + (b & 1) * 8, 16);
+                    else
+                        reconstructInterBlock(ib[b], q, b == 4 ? recCb : recCr, 8);
+                }
+                interCode = vc1MvDataCode(mv.x - usedPred.x, mv.y - usedPred.y, cbp != 0, false);
+                interSse = mbSse(sy, ys, su, sv, cs, recY, 16, recCb, recCr);
+                interBits = acBits + (pred.hybrid ? 1 : 0);
+                if (interCode.symbol >= 0) interBits += interCode.bits(lastMvTable_);
+                if (cbp != 0) interBits += kVc1CbpcyPVlc[0][cbp].length;
+
+                kind = MbKind::Inter;
+                const bool mvIsSkippable = pred.hybrid ? (mv == pred.fromA || mv == pred.fromC) : mv == pred.pred;
+                if (cbp == 0 && mvIsSkippable) {
+                    kind = MbKind::Skip;
+                    if (mv != skipMv) {  // the other hybrid vector
+                        skipMv = mv;
+                        skipBit = true;
+                        skipY = predY;
+                        skipStride = predStride;
+                        skipCb = predCb;
+                        skipCr = predCr;
+                    }
+                } else if (!mvForced) {
+                    // --- Skip at the predicted vector against inter coding.
+                    skipSse = mbSse(sy, ys, su, sv, cs, skipY, skipStride, skipCb, skipCr);
+                    if (pred.hybrid && level >= 2) {
+                        int altStride = 16;
+                        const Vc1Mv alt = pred.fromA;
+                        const std::uint8_t* altY =
+                            alt == mv ? predY : search.predictLuma(mbX, mbY, alt, skipScratch[1], altStride);
+                        if (alt == mv) {
+                            altStride = predStride;
+                            std::memcpy(skipCbBuf[1], predCb, 64);
+                            std::memcpy(skipCrBuf[1], predCr, 64);
+                        } else {
+                            vc1PredictChroma(view, mc, mbX, mbY, alt.x, alt.y, skipCbBuf[1], skipCrBuf[1], 8);
+                        }
+                        const std::uint64_t a = mbSse(sy, ys, su, sv, cs, altY, altStride, skipCbBuf[1], skipCrBuf[1]);
+                        if (a < skipSse) {
+                            skipSse = a;
+                            skipMv = alt;
+                            skipBit = true;
+                            skipY = altY;
+                            skipStride = altStride;
+                            skipCb = skipCbBuf[1];
+                            skipCr = skipCrBuf[1];
+                            skipSel = 1;
+                        }
+                    }
+                    const double jSkip = static_cast<double>(skipSse) + lambdaSse * (pred.hybrid ? 2.0 : 1.0);
+                    const double jInter = static_cast<double>(interSse) + lambdaSse * interBits;
+                    if (jSkip <= jInter) kind = MbKind::Skip;
+                }
+            }
+            (void)skipSel;
+            if (earlySkip) ++stats_.earlySkipped;
 
             // --- Intra, when prediction fails.
-            const unsigned activity = intraActivity16(sy, ys);
+            const bool considerIntra = kind == MbKind::Inter && !mvForced;
+            const unsigned activity =
+                considerIntra || forcedIntra || opt.measureActivity ? intraActivity16(sy, ys) : 0;
             intraActivity_ += activity;
-            const bool forcedIntra = opt.forceIntra && opt.forceIntra(mbX, mbY);
             bool tryIntra = forcedIntra;
-            if (!tryIntra && kind == MbKind::Inter && !mvForced)
-                tryIntra = activity + 16u * static_cast<unsigned>(lambdaSad) < mvDistortion;
-            IntraPBlock pb[6];
-            bool intraChosen = false;
+            if (!tryIntra && considerIntra) tryIntra = activity + 16u * static_cast<unsigned>(lambdaSad) < mvDistortion;
             if (tryIntra) {
                 int intraCbp = 0;
                 int bits = 8;
@@ -350,12 +437,11 @@ std::vector<std::uint8_t> PPictureCoder::encode(const Frame& src, const Frame& r
                     if (pb[b].eventCount > 0) intraCbp |= 1 << (5 - b);
                     bits += 4 + eventBits(b < 4 ? estIntra : estInter, pb[b].events, pb[b].eventCount, estEsc3);
                 }
-                const std::uint64_t intraSse = mbSse(sy, ys, su, sv, cs, iy, icb, icr);
+                const std::uint64_t intraSse = mbSse(sy, ys, su, sv, cs, iy, 16, icb, icr);
                 const double jIntra = static_cast<double>(intraSse) + lambdaSse * bits;
                 const double jInter = static_cast<double>(interSse) + lambdaSse * interBits;
                 const double jSkip = static_cast<double>(skipSse) + lambdaSse;
                 if (forcedIntra || (jIntra < jInter && (kind != MbKind::Skip || jIntra < jSkip))) {
-                    intraChosen = true;
                     kind = MbKind::Intra;
                     cbp = intraCbp;
                     std::memcpy(recY, iy, sizeof recY);
@@ -371,7 +457,7 @@ std::vector<std::uint8_t> PPictureCoder::encode(const Frame& src, const Frame& r
                 rec.mv = skipMv;
                 rec.hybridBit = skipBit;
                 rec.cbp = 0;
-                std::memcpy(recY, skipY, sizeof recY);
+                for (int y = 0; y < 16; ++y) std::memcpy(recY + y * 16, skipY + y * skipStride, 16);
                 std::memcpy(recCb, skipCb, sizeof recCb);
                 std::memcpy(recCr, skipCr, sizeof recCr);
                 field.set(mbX, mbY, skipMv, false);
@@ -404,7 +490,6 @@ std::vector<std::uint8_t> PPictureCoder::encode(const Frame& src, const Frame& r
                 ++stats_.intra;
                 interDistortion_ += activity;
             }
-            (void)intraChosen;
             if (rec.kind != MbKind::Inter) rec.mvCode = rec.kind == MbKind::Intra ? rec.mvCode : Vc1MvDataCode{};
             if (rec.kind == MbKind::Inter && rec.hybrid) stats_.hybridBits++;
             if (rec.kind == MbKind::Skip && rec.hybrid) stats_.hybridBits++;
@@ -425,7 +510,7 @@ std::vector<std::uint8_t> PPictureCoder::encode(const Frame& src, const Frame& r
             }
             cbDc.set(mbX, mbY, intra ? pb[4].dcLevel : 0, intra);
             crDc.set(mbX, mbY, intra ? pb[5].dcLevel : 0, intra);
-            currentMvs[static_cast<std::size_t>(mbY * mbW + mbX)] = rec.kind == MbKind::Intra ? Vc1Mv{} : rec.mv;
+            currentMvs_[static_cast<std::size_t>(mbY * mbW + mbX)] = rec.kind == MbKind::Intra ? Vc1Mv{} : rec.mv;
 
             // Reconstruction into the picture.
             for (int y = 0; y < 16; ++y) std::memcpy(recon.luma.at(mbX * 16, mbY * 16 + y), recY + y * 16, 16);
@@ -435,7 +520,7 @@ std::vector<std::uint8_t> PPictureCoder::encode(const Frame& src, const Frame& r
             }
         }
     }
-    previousMvs_ = currentMvs;
+    previousMvs_.swap(currentMvs_);
 
     // --- Picture-level choices by counting bits.
     int bestMvTable = 0, bestMvBits = -1;

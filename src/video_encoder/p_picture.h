@@ -8,6 +8,7 @@
 #ifndef ASFWRITER_VIDEO_ENCODER_P_PICTURE_H
 #define ASFWRITER_VIDEO_ENCODER_P_PICTURE_H
 
+#include "video_encoder/motion_search.h"
 #include "video_encoder/mv_prediction.h"
 #include "video_encoder/vc1_frame.h"
 #include "video_encoder/vc1_syntax.h"
@@ -29,11 +30,15 @@ struct PPictureOptions {
     // Test hook: code the skip bitplane in this mode (0..6, see Vc1Imode)
     // with this inversion instead of the cheapest.
     int forceSkipImode = -1;
+    // Sum the intra activity of every macroblock (intraActivity()); when
+    // off it is measured only where intra coding is considered.
+    bool measureActivity = true;
     bool forceSkipInvert = false;
 };
 
 struct PPictureStats {
     int skipped = 0;
+    int earlySkipped = 0;  // of which skipped before any motion search
     int intra = 0;
     int inter = 0;
     int hybridBits = 0;
@@ -66,6 +71,9 @@ private:
     // previous picture's vectors (search candidates).
     int lastMvTable_ = 0;
     std::vector<Vc1Mv> previousMvs_;
+    std::vector<Vc1Mv> currentMvs_;
+    // Kept between pictures so its planes are not reallocated.
+    MotionSearch search_;
 };
 
 }  // namespace asfw::vc1

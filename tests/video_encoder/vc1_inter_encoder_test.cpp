@@ -5,10 +5,17 @@
 #include "support/video_content.h"
 #include "support/video_rcv.h"
 
+#include "dsp/vc1_mc.h"
+#include "video_encoder/half_sample_planes.h"
+#include "video_encoder/inter_block.h"
+#include "video_encoder/inter_zero_test.h"
 #include "video_encoder/vc1_encoder.h"
+#include "video_encoder/vc1_frame.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -101,6 +108,105 @@ TEST(Vc1InterEncoder, EveryComplexityLevelDecodesExactly)
         const EncoderRun r = encode(80, 48, 4, level, 0, 0, 3 + 4 * level);
         expectDecodesToReconstruction(r, 80, 48);
     }
+}
+
+
+// The motion search reads half-sample blocks from planes interpolated once
+// per picture: every phase at every position the search may address (one
+// macroblock beyond each edge) must equal the decoder's block
+// interpolation, for both rounding controls, extreme and random samples.
+TEST(Vc1InterEncoder, HalfSamplePlanesEqualTheDecodersInterpolation)
+{
+    struct Case {
+        int width, height;
+        int fill;  // -1 random, else a constant sample value (extremes)
+    };
+    const Case cases[] = {{48, 32, -1}, {80, 48, -1}, {32, 16, 255}, {16, 32, 0}};
+    std::mt19937 rng(7);
+    for (const Case& c : cases) {
+        vc1::Frame f;
+        f.allocate(c.width, c.height);
+        for (int y = 0; y < c.height; ++y)
+            for (int x = 0; x < c.width; ++x) {
+                int v = c.fill >= 0 ? c.fill : static_cast<int>(rng() & 255);
+                if (c.fill < 0 && (rng() & 7) == 0) v = (rng() & 1) ? 255 : 0;  // steep edges
+                *f.luma.at(x, y) = static_cast<std::uint8_t>(v);
+            }
+        f.luma.extendFrom(c.width, c.height);
+        for (int rnd = 0; rnd <= 1; ++rnd) {
+            HalfSamplePlanes planes;
+            planes.build(f.luma.at(0, 0), f.luma.stride, c.width, c.height, rnd);
+            for (int phase = 0; phase < 4; ++phase)
+                for (int y = -16; y <= c.height; ++y)
+                    for (int x = -16; x <= c.width; ++x) {
+                        alignas(16) std::uint8_t want[256];
+                        vc1LumaBicubic16Ref(want, 16, f.luma.at(x, y), f.luma.stride, (phase & 1) * 2, (phase >> 1) * 2,
+                                            rnd);
+                        const std::uint8_t* got = planes.block(0, 0, 2 * x + (phase & 1), 2 * y + (phase >> 1));
+                        for (int j = 0; j < 16; ++j)
+                            for (int i = 0; i < 16; ++i)
+                                if (got[j * planes.stride() + i] != want[j * 16 + i]) {
+                                    FAIL() << c.width << "x" << c.height << " rnd " << rnd << " phase " << phase
+                                           << " block at " << x << "," << y << " sample " << i << "," << j << ": "
+                                           << int(got[j * planes.stride() + i]) << " != " << int(want[j * 16 + i]);
+                                }
+                    }
+        }
+    }
+}
+
+TEST(Vc1InterEncoder, QuarterSampleEstimateIsTheRoundedUpAverage)
+{
+    std::mt19937 rng(11);
+    std::vector<std::uint8_t> a(32 * 16), b(32 * 16);
+    for (auto& v : a) v = static_cast<std::uint8_t>(rng());
+    for (auto& v : b) v = static_cast<std::uint8_t>(rng());
+    a[0] = 255, b[0] = 254;  // rounds up to 255
+    a[1] = 0, b[1] = 1;      // rounds up to 1
+    std::uint8_t out[16 * 16];
+    average16x16(out, 16, a.data(), b.data(), 32);
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x) ASSERT_EQ(out[y * 16 + x], (a[y * 32 + x] + b[y * 32 + x] + 1) / 2);
+}
+
+
+// The zero-block test lets the coder skip quantising blocks: the
+// vectorised version must agree with the plain one, and a block it calls
+// zero must have no level after quantisation, at every quantiser.
+TEST(Vc1InterEncoder, ZeroBlockTestAgreesWithTheQuantiser)
+{
+    std::mt19937 rng(5);
+    int zeros = 0, total = 0;
+    for (int pqindex = 1; pqindex <= 31; pqindex += 3)
+        for (int variant = 0; variant < 3; ++variant) {
+            const vc1::PictureQuant q = vc1::makePictureQuant(vc1::QuantizerMode::Explicit, pqindex, variant == 2,
+                                                              variant != 1);
+            vc1::InterZeroTest t;
+            t.setup(q, 0.2f);
+            for (int n = 0; n < 300; ++n) {
+                std::uint8_t src[8 * 12], pred[8 * 12];  // strides 12 and 8
+                const int amp = 1 + static_cast<int>(rng() % (n < 250 ? 24u : 256u));
+                const int bias = static_cast<int>(rng() % 9) - 4;
+                for (int i = 0; i < 64; ++i) {
+                    const int p = n % 50 == 0 ? 255 * (i & 1) : static_cast<int>(rng() & 255);
+                    pred[i] = static_cast<std::uint8_t>(p);
+                    const int d = static_cast<int>(rng() % static_cast<unsigned>(2 * amp + 1)) - amp + bias;
+                    int v = n % 50 == 0 ? 255 - p : std::clamp(p + d, 0, 255);
+                    src[(i / 8) * 12 + i % 8] = static_cast<std::uint8_t>(v);
+                }
+                const bool fast = t.zero(src, 12, pred, 8);
+                ASSERT_EQ(fast, t.zeroRef(src, 12, pred, 8)) << "pqindex " << pqindex << " case " << n;
+                vc1::InterBlock b;
+                const bool levels = vc1::quantizeInterResidual(src, 12, pred, 8, q, 0.2f, b);
+                if (fast) {
+                    ASSERT_FALSE(levels) << "pqindex " << pqindex << " case " << n;
+                }
+                zeros += fast ? 1 : 0;
+                total += levels ? 0 : 1;
+            }
+        }
+    // It finds most of the blocks that have no level.
+    EXPECT_GT(zeros * 10, total * 7) << zeros << " of " << total;
 }
 
 }  // namespace
