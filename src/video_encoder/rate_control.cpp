@@ -18,6 +18,7 @@ constexpr double kQcompPeak = 0.8;       // peak-constrained, one pass
 constexpr double kMaxPStepChange = 1.5;
 constexpr double kMaxPStepFall = 1.2;
 constexpr double kFirstKeyShare = 5.0;   // the first key frame: pictures' shares of the rate
+constexpr double kMaxKeyShare = 10.0;     // any later key frame (one pass), at most
 // How far ahead of its average the stream may run on pictures coded at the
 // coarsest quantiser (seconds of the rate, at least two pictures' shares).
 constexpr double kAverageSlackSeconds = 0.15;
@@ -267,6 +268,10 @@ RateDecision RateControl::start(const RateFrame& f)
         if (f.key) step /= kKeyRatio;
         if (pictures_ == 0) step = initialStep(f);
         if (!f.key && lastPStep_ > 0) step = std::clamp(step, fallFloor(lastPStep_), lastPStep_ * kMaxPStepChange);
+        // A key frame takes at most a few pictures' shares: a still scene
+        // coded at a fine quantiser made one take 23, which the stream
+        // then owed for seconds (and still owed where the file ended).
+        if (f.key && intra_.count > 0) step = std::max(step, k * cost / (kMaxKeyShare * perFrame));
         d.targetBits = k * cost / step;
     }
     if (!(f.key && f.required)) {
