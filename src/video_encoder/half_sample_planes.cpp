@@ -39,12 +39,15 @@ void HalfSamplePlanes::build(const std::uint8_t* ref, std::ptrdiff_t refStride, 
 {
     const int cols = width + 2 * kMargin, rows = height + 2 * kMargin;
     if (width != width_ || height != height_ || data_[0].empty()) {
-        width_ = width;
-        height_ = height;
+        // Sized first, the size recorded last: a failed allocation leaves
+        // the planes to be sized again on the next call.
+        width_ = height_ = 0;
         stride_ = (cols + 31) & ~31;
         origin_ = static_cast<std::size_t>(kMargin) * static_cast<std::size_t>(stride_) + kMargin;
         for (auto& d : data_) d.assign(static_cast<std::size_t>(stride_) * static_cast<std::size_t>(rows), 0);
         column_.assign(static_cast<std::size_t>(cols + 16), 0);
+        width_ = width;
+        height_ = height;
     }
     const std::ptrdiff_t rs = refStride;
     const int hRound = 8 - rnd, vRound = 7 + rnd, dRound = 64 - rnd;
@@ -96,17 +99,6 @@ void HalfSamplePlanes::build(const std::uint8_t* ref, std::ptrdiff_t refStride, 
         for (int x = 0; x < cols; ++x)
             d[x] = clip255((-t[x] + 9 * t[x + 1] + 9 * t[x + 2] - t[x + 3] + dRound) >> 7);
 #endif
-    }
-}
-
-void average16x16(std::uint8_t* dst, int dstStride, const std::uint8_t* a, const std::uint8_t* b,
-                  std::ptrdiff_t stride)
-{
-    for (int y = 0; y < 16; ++y) {
-        const std::uint8_t* pa = a + y * stride;
-        const std::uint8_t* pb = b + y * stride;
-        std::uint8_t* pd = dst + y * dstStride;
-        for (int x = 0; x < 16; ++x) pd[x] = static_cast<std::uint8_t>((pa[x] + pb[x] + 1) >> 1);
     }
 }
 

@@ -3,8 +3,7 @@
 // bicubic half-sample filter and the picture's rounding control. A 16x16
 // block at any half-sample vector within one macroblock of the picture is
 // then read straight from one plane, equal bit for bit to what the decoder
-// predicts; quarter-sample positions are estimated by averaging the two
-// half-sample neighbours (motion search only).
+// predicts.
 #ifndef ASFWRITER_VIDEO_ENCODER_HALF_SAMPLE_PLANES_H
 #define ASFWRITER_VIDEO_ENCODER_HALF_SAMPLE_PLANES_H
 
@@ -48,11 +47,6 @@ private:
     std::vector<std::uint8_t> data_[4];
     std::vector<std::int16_t> column_;  // vertical pass of the diagonal phase (one row)
 };
-
-// The rounded-up average of two 16x16 blocks with a common stride (the
-// quarter-sample estimate between two half-sample neighbours).
-void average16x16(std::uint8_t* dst, int dstStride, const std::uint8_t* a, const std::uint8_t* b,
-                  std::ptrdiff_t stride);
 
 }  // namespace asfw
 

@@ -97,42 +97,34 @@ unsigned MotionSearch::sadAt(int mbX, int mbY, Vc1Mv mv) const
     return sad16x16(c, static_cast<int>(curStride_), p, stride);
 }
 
-unsigned MotionSearch::distortion(int mbX, int mbY, Vc1Mv mv, bool satd, bool exact) const
+unsigned MotionSearch::distortion(int mbX, int mbY, Vc1Mv mv, bool satd) const
 {
     const std::uint8_t* c = cur_ + static_cast<std::ptrdiff_t>(mbY) * 16 * curStride_ + mbX * 16;
     const int cs = static_cast<int>(curStride_);
-    const int ps = static_cast<int>(planes_.stride());
     if (((mv.x | mv.y) & 1) == 0) {
         const std::uint8_t* p = planes_.block(mbX, mbY, mv.x >> 1, mv.y >> 1);
+        const int ps = static_cast<int>(planes_.stride());
         return satd ? satd16x16(c, cs, p, ps) : sad16x16(c, cs, p, ps);
     }
     alignas(16) std::uint8_t tmp[256];
-    if (exact) {
-        Vc1McParams p;
-        p.rnd = cfg_.rnd;
-        vc1PredictLuma(ref_, p, mbX, mbY, mv.x, mv.y, tmp, 16);
-        return satd ? satd16x16(c, cs, tmp, 16) : sad16x16(c, cs, tmp, 16);
-    }
-    // Quarter sample: average of the half-sample neighbours on either side
-    // (horizontal, vertical or diagonal).
-    const int ox = mv.x & 1, oy = mv.y & 1;
-    const std::uint8_t* a = planes_.block(mbX, mbY, (mv.x - ox) >> 1, (mv.y - oy) >> 1);
-    const std::uint8_t* b = planes_.block(mbX, mbY, (mv.x + ox) >> 1, (mv.y + oy) >> 1);
-    if (!satd) return sadAvg16x16(c, cs, a, b, ps);
-    average16x16(tmp, 16, a, b, planes_.stride());
-    return satd16x16(c, cs, tmp, 16);
+    Vc1McParams p;
+    p.rnd = cfg_.rnd;
+    vc1PredictLuma(ref_, p, mbX, mbY, mv.x, mv.y, tmp, 16);
+    return satd ? satd16x16(c, cs, tmp, 16) : sad16x16(c, cs, tmp, 16);
 }
 
-void MotionSearch::refine(int mbX, int mbY, Vc1Mv pred, int step, bool satd, bool exact, MotionResult& best) const
+void MotionSearch::refine(int mbX, int mbY, Vc1Mv pred, int step, bool satd, bool square,
+                          MotionResult& best) const
 {
     const Vc1Mv centre = best.mv;
     const unsigned lambda = static_cast<unsigned>(cfg_.lambda);
     for (const Step& s : kSquare) {
+        if (!square && s.dx != 0 && s.dy != 0) continue;
         const Vc1Mv mv{centre.x + s.dx * step, centre.y + s.dy * step};
         if (!inRange(mbX, mbY, mv)) continue;
         const unsigned bitsCost = lambda * mvBits(mv, pred);
         if (bitsCost >= best.cost) continue;
-        const unsigned d = distortion(mbX, mbY, mv, satd, exact);
+        const unsigned d = distortion(mbX, mbY, mv, satd);
         const unsigned cost = d + bitsCost;
         if (cost < best.cost) best = MotionResult{mv, cost, d};
     }
@@ -182,14 +174,15 @@ MotionResult MotionSearch::search(int mbX, int mbY, Vc1Mv pred, const Vc1Mv* can
     tryStart(pred);
     for (int i = 0; i < candidateCount; ++i) tryStart(candidates[i]);
 
-    if (level <= 1) {
-        for (int it = 0; it < 8; ++it) {
+    if (level <= 3) {
+        const int iterations = level == 0 ? 4 : 8;
+        for (int it = 0; it < iterations; ++it) {
             const int cx = bx, cy = by;
             for (const Step& s : kDiamond) tryInt(cx + s.dx, cy + s.dy);
             if (cx == bx && cy == by) break;
         }
     } else {
-        const int passes = level >= 4 ? 2 : 1;
+        const int passes = level >= 5 ? 2 : 1;
         for (int pass = 0; pass < passes; ++pass) {
             for (int it = 0; it < 16; ++it) {
                 const int cx = bx, cy = by;
@@ -213,21 +206,17 @@ MotionResult MotionSearch::search(int mbX, int mbY, Vc1Mv pred, const Vc1Mv* can
 
     MotionResult best;
     best.mv = Vc1Mv{bx * 4, by * 4};
-    const bool satd = level >= 3;
     const bool halfSatd = level >= 4;
-    best.distortion = halfSatd ? distortion(mbX, mbY, best.mv, true, true) : bestCost - lambda * mvBits(best.mv, pred);
+    best.distortion = halfSatd ? distortion(mbX, mbY, best.mv, true) : bestCost - lambda * mvBits(best.mv, pred);
     best.cost = best.distortion + lambda * mvBits(best.mv, pred);
     // Sub-sample refinement: half samples (exact on the planes; SAD below
-    // level 4), then quarter samples.
+    // level 4), then quarter samples from level 2 (diamond; square from
+    // level 3, SATD from level 4).
     refine(mbX, mbY, pred, 2, halfSatd, true, best);
-    if (satd && !halfSatd) {
-        best.distortion = distortion(mbX, mbY, best.mv, true, true);
-        best.cost = best.distortion + lambda * mvBits(best.mv, pred);
-    }
-    if (!cfg_.halfSample && level >= 1) {
-        const bool exact = level >= 3;
-        refine(mbX, mbY, pred, 1, satd, exact, best);
-        if (level >= 5) refine(mbX, mbY, pred, 1, satd, exact, best);
+    if (!cfg_.halfSample && level >= 2) {
+        const bool satd = halfSatd;
+        refine(mbX, mbY, pred, 1, satd, level >= 3, best);
+        if (level >= 5) refine(mbX, mbY, pred, 1, satd, true, best);
     }
     return best;
 }

@@ -1,20 +1,22 @@
 // Motion estimation for 1MV P pictures. The reference is interpolated once
-// per picture at its four half-sample phases (half_sample_planes.h), so the
-// search never interpolates a block: integer and half-sample positions are
-// read from the planes exactly, quarter-sample positions are estimated by
-// averaging their two half-sample neighbours (the coder predicts the chosen
-// vector exactly). The cost of a vector is its distortion (SAD, or SATD in
-// the sub-sample steps of the higher levels) plus lambda times the bits of
-// its differential in the picture's MVDATA table.
+// per picture at its four half-sample phases (half_sample_planes.h), so
+// integer and half-sample positions are read from the planes exactly; only
+// the few quarter-sample positions of the last step are interpolated (an
+// estimate averaging half-sample neighbours lost 0.6 dB). The cost of a
+// vector is its distortion (SAD, or SATD in the sub-sample steps of the
+// higher levels) plus lambda times the bits of its differential in the
+// picture's MVDATA table.
 //
 // Complexity levels (0 fastest .. 5 best; the P picture coder adds its
-// early skip at 0..4):
-//  0  predictor candidates + small diamond, half-sample square, SAD
-//  1  + quarter-sample square on the averaged estimate (SAD)
-//  2  hexagon + square at integer samples
-//  3  quarter-sample square on the exact interpolation, SATD (default)
-//  4  + second hexagon pass, half samples on SATD
-//  5  + exhaustive +-8 around the best candidate, two quarter rounds
+// early skip at 0..4). Integer samples are always scored by SAD.
+//  0  predictor candidates + small diamond (4 rounds), half-sample square
+//  1  diamond up to 8 rounds
+//  2  + quarter-sample diamond on the exact interpolation
+//  3  quarter-sample square (default)
+//  4  hexagon + square at integer samples, half and quarter samples on
+//     SATD
+//  5  + second hexagon pass, exhaustive +-8 around the best, two
+//     quarter-sample rounds
 #ifndef ASFWRITER_VIDEO_ENCODER_MOTION_SEARCH_H
 #define ASFWRITER_VIDEO_ENCODER_MOTION_SEARCH_H
 
@@ -67,10 +69,12 @@ public:
 
 private:
     bool inRange(int mbX, int mbY, Vc1Mv mv) const;
-    // Distortion at a quarter-sample vector (in range): exact at half
-    // samples, estimated at quarter samples unless `exact`.
-    unsigned distortion(int mbX, int mbY, Vc1Mv mv, bool satd, bool exact) const;
-    void refine(int mbX, int mbY, Vc1Mv pred, int step, bool satd, bool exact, MotionResult& best) const;
+    // Distortion at a quarter-sample vector (in range): read from the
+    // planes at half samples, interpolated at quarter samples.
+    unsigned distortion(int mbX, int mbY, Vc1Mv mv, bool satd) const;
+    // One step of `step` quarter samples around the best vector: the eight
+    // neighbours, or the four on the axes unless `square`.
+    void refine(int mbX, int mbY, Vc1Mv pred, int step, bool satd, bool square, MotionResult& best) const;
 
     const std::uint8_t* cur_ = nullptr;
     std::ptrdiff_t curStride_ = 0;

@@ -220,6 +220,7 @@ std::vector<std::uint8_t> PPictureCoder::encode(const Frame& src, const Frame& r
     // zero test clears are not quantised.
     InterZeroTest zeroTest;
     zeroTest.setup(q, kInterRounding);
+    const unsigned surelyZeroSad = static_cast<unsigned>(0.999f * zeroBelow / 0.1976f);
     auto quantizeMb = [&](const std::uint8_t* sy, const std::uint8_t* su, const std::uint8_t* sv,
                           const std::uint8_t* pY, int pStride, const std::uint8_t* pCb, const std::uint8_t* pCr,
                           InterBlock* out) {
@@ -241,7 +242,8 @@ std::vector<std::uint8_t> PPictureCoder::encode(const Frame& src, const Frame& r
                 p = b == 4 ? pCb : pCr;
                 ps = 8;
             }
-            if (zeroTest.zero(s, ss, p, ps)) {
+            // No coefficient exceeds 0.1976 SAD: tiny residuals need no transform.
+            if (sad8x8(s, static_cast<int>(ss), p, static_cast<int>(ps)) < surelyZeroSad || zeroTest.zero(s, ss, p, ps)) {
                 out[b].eventCount = 0;
                 continue;
             }
@@ -417,7 +419,10 @@ std::vector<std::uint8_t> PPictureCoder::encode(const Frame& src, const Frame& r
             if (earlySkip) ++stats_.earlySkipped;
 
             // --- Intra, when prediction fails.
-            const bool considerIntra = kind == MbKind::Inter && !mvForced;
+            // Intra can only win where the prediction's SAD exceeds the
+            // intra margin.
+            const bool considerIntra =
+                kind == MbKind::Inter && !mvForced && mvDistortion > 16u * static_cast<unsigned>(lambdaSad);
             const unsigned activity =
                 considerIntra || forcedIntra || opt.measureActivity ? intraActivity16(sy, ys) : 0;
             intraActivity_ += activity;

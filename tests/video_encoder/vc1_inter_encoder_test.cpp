@@ -155,21 +155,6 @@ TEST(Vc1InterEncoder, HalfSamplePlanesEqualTheDecodersInterpolation)
     }
 }
 
-TEST(Vc1InterEncoder, QuarterSampleEstimateIsTheRoundedUpAverage)
-{
-    std::mt19937 rng(11);
-    std::vector<std::uint8_t> a(32 * 16), b(32 * 16);
-    for (auto& v : a) v = static_cast<std::uint8_t>(rng());
-    for (auto& v : b) v = static_cast<std::uint8_t>(rng());
-    a[0] = 255, b[0] = 254;  // rounds up to 255
-    a[1] = 0, b[1] = 1;      // rounds up to 1
-    std::uint8_t out[16 * 16];
-    average16x16(out, 16, a.data(), b.data(), 32);
-    for (int y = 0; y < 16; ++y)
-        for (int x = 0; x < 16; ++x) ASSERT_EQ(out[y * 16 + x], (a[y * 32 + x] + b[y * 32 + x] + 1) / 2);
-}
-
-
 // The zero-block test lets the coder skip quantising blocks: the
 // vectorised version must agree with the plain one, and a block it calls
 // zero must have no level after quantisation, at every quantiser.
