@@ -71,36 +71,6 @@ float gainStep(int g)
     return static_cast<float>(std::pow(10.0, -g / 20.0));
 }
 
-// log2 to about 1e-4 (bit estimates and decisions, not the bitstream).
-inline float fastLog2(float x)
-{
-    std::uint32_t u;
-    std::memcpy(&u, &x, 4);
-    const float e = static_cast<float>(static_cast<int>((u >> 23) & 255) - 127);
-    u = (u & 0x007FFFFFu) | 0x3F800000u;  // mantissa in [1, 2)
-    float m;
-    std::memcpy(&m, &u, 4);
-    // log2(m) on [1, 2): minimax-style polynomial.
-    const float t = m - 1.0f;
-    const float p = t * (1.4425449f + t * (-0.7181452f + t * (0.4575485f + t * (-0.2779042f + t * (0.1217970f + t * -0.0258411f)))));
-    return e + p;
-}
-
-// 2^x to about 1e-4 for |x| < 126.
-inline float fastExp2(float x)
-{
-    x = std::max(-126.f, std::min(126.f, x));
-    const float fl = std::floor(x);
-    const float f = x - fl;
-    const float p = 1.0f + f * (0.6931472f + f * (0.2402265f + f * (0.0555041f + f * (0.0096181f + f * 0.0013333f))));
-    std::uint32_t u;
-    std::memcpy(&u, &p, 4);
-    u += static_cast<std::uint32_t>(static_cast<int>(fl)) << 23;
-    float r;
-    std::memcpy(&r, &u, 4);
-    return r;
-}
-
 // Sum of squares with independent partial sums (vectorises).
 float sumSquares(const float* x, int n)
 {
@@ -217,8 +187,6 @@ private:
     std::vector<int> magHist_;
     double estimateScale_ = 1.0;    // recent exact bits / estimated bits
     double detEnergy_[8] = {0, 0, 0, 0, 0, 0, 0, 0};
-    float prevSample_[2] = {0, 0};
-    std::int64_t detectedUpTo_ = -1;
 
     // Rate
     double frameBudget_ = 0;  // payload bits per frame
@@ -669,7 +637,7 @@ void Wma9Encoder::codeFrame(std::int64_t f, double target, double minimum, WmaBi
             codes[bi].ch[c].q.resize(static_cast<std::size_t>(p_.coefsEnd[blocks[bi].k]));
         }
     auto quantiseAndCount = [&](int a, double limit) {
-        long bits = 0;
+        std::int64_t bits = 0;
         // Exponents the decoder holds, per channel, within this frame.
         bool held[2] = {false, false};
         int heldMode = -1;
@@ -730,13 +698,13 @@ void Wma9Encoder::codeFrame(std::int64_t f, double target, double minimum, WmaBi
             }
             BitCounter hc;
             wmaWriteBlockHeader(hc, p_, bc, false, bd.prevK, bd.nextK);
-            bits += static_cast<long>(hc.bitCount());
+            bits += static_cast<std::int64_t>(hc.bitCount());
             const int escBits = wmaEscapeLevelBits(bc.gain);
             for (int c = 0; c < channels_; ++c) {
                 const WmaChannelCode& cc = bc.ch[c];
                 if (!cc.coded) continue;
                 const WmaCoefTable& t = wmaCoefTable(p_.coefTablePair * 2 + ((c == 1 && bd.ms) ? 1 : 0));
-                const long lim = static_cast<long>(std::min(limit, 1e15)) - bits;
+                const std::int64_t lim = static_cast<std::int64_t>(std::min(limit, 1e15)) - bits;
                 bits += wmaCoefBits(t, cc.q.data(), wmaCodedPositions(p_, k, cc), escBits, p_.frameLenBits, cc.stuffing, lim);
             }
             if (static_cast<double>(bits) > limit) return static_cast<double>(bits);
@@ -744,17 +712,17 @@ void Wma9Encoder::codeFrame(std::int64_t f, double target, double minimum, WmaBi
         return static_cast<double>(bits);
     };
     auto countBits = [&]() {
-        long bits = 0;
+        std::int64_t bits = 0;
         for (std::size_t bi = 0; bi < nBlocks; ++bi) {
             const WmaBlockCode& bc = codes[bi];
             BitCounter hc;
             wmaWriteBlockHeader(hc, p_, bc, false, blocks[bi].prevK, blocks[bi].nextK);
-            bits += static_cast<long>(hc.bitCount());
+            bits += static_cast<std::int64_t>(hc.bitCount());
             for (int c = 0; c < channels_; ++c) {
                 if (!bc.ch[c].coded) continue;
                 const WmaCoefTable& t = wmaCoefTable(p_.coefTablePair * 2 + ((c == 1 && bc.midSide) ? 1 : 0));
                 bits += wmaCoefBits(t, bc.ch[c].q.data(), wmaCodedPositions(p_, bc.sizeIndex, bc.ch[c]), wmaEscapeLevelBits(bc.gain),
-                                    p_.frameLenBits, bc.ch[c].stuffing, 1L << 60);
+                                    p_.frameLenBits, bc.ch[c].stuffing, std::int64_t{1} << 60);
             }
         }
         return static_cast<double>(bits);

@@ -125,12 +125,12 @@ void wmaWriteCoefs(W& w, const WmaCoefTable& t, const std::vector<int>& q, int n
 // Bits wmaWriteCoefs writes for the same arguments, counted from the flat
 // table of code lengths. Stops counting once the count passes `limit`
 // (returns a value above it).
-inline long wmaCoefBits(const WmaCoefTable& t, const int* q, int n, int escBits, int frameLenBits, int stuffing,
-                        long limit)
+inline std::int64_t wmaCoefBits(const WmaCoefTable& t, const int* q, int n, int escBits, int frameLenBits, int stuffing,
+                        std::int64_t limit)
 {
-    const long escape = static_cast<long>(t.codes[0].length) + escBits + frameLenBits + 1;
+    const std::int64_t escape = static_cast<std::int64_t>(t.codes[0].length) + escBits + frameLenBits + 1;
     const std::uint8_t* quick = t.quickBits.data();
-    long bits = 0;
+    std::int64_t bits = 0;
     int last = -1;
     for (int base = 0; base < n; base += 64) {
         std::uint64_t m = wmaNonZeroMask(q + base, n - base < 64 ? n - base : 64);
@@ -150,7 +150,7 @@ inline long wmaCoefBits(const WmaCoefTable& t, const int* q, int n, int escBits,
     }
     int pos = last + 1;
     const int stuffed = stuffing < n - pos ? stuffing : (n - pos > 0 ? n - pos : 0);
-    bits += static_cast<long>(stuffed) * escape;
+    bits += static_cast<std::int64_t>(stuffed) * escape;
     pos += stuffed;
     if (pos < n) bits += t.codes[1].length;
     return bits;

@@ -36,7 +36,7 @@ double barkOf(double f)
 }  // namespace
 
 PsyModel::PsyModel(int sampleRate, int blockLen, const std::vector<int>& bandWidths)
-    : blockLen_(blockLen), widths_(bandWidths)
+    : widths_(bandWidths)
 {
     const std::size_t nb = widths_.size();
     first_.resize(nb);

@@ -22,7 +22,6 @@ public:
     int bands() const { return static_cast<int>(widths_.size()); }
 
 private:
-    int blockLen_;
     std::vector<int> widths_;
     std::vector<int> first_;
     std::vector<float> ath_;            // per band, energy per coefficient

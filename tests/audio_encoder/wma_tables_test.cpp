@@ -174,8 +174,8 @@ TEST_P(WmaCoefSyntax, ValuesReadBackWithTheNextFieldInPlace)
     wmaWriteCoefs(w, t, q, c.n, escBits, frameLenBits, c.stuffing);
     // The rate search's counter prices exactly what was written, and stops
     // early past its limit.
-    const long written = static_cast<long>(w.bitCount());
-    EXPECT_EQ(wmaCoefBits(t, q.data(), c.n, escBits, frameLenBits, c.stuffing, 1L << 40), written);
+    const std::int64_t written = static_cast<std::int64_t>(w.bitCount());
+    EXPECT_EQ(wmaCoefBits(t, q.data(), c.n, escBits, frameLenBits, c.stuffing, std::int64_t{1} << 40), written);
     EXPECT_GT(wmaCoefBits(t, q.data(), c.n, escBits, frameLenBits, c.stuffing, written / 2), written / 2);
     w.put(0x2A5, 10);  // whatever follows must be found intact
     const std::vector<std::uint8_t> bytes = w.take();
