@@ -12,9 +12,9 @@
 // a valid object (known, unfinished stream, whole audio blocks, time not
 // before the stream's last one, within the format's range) is taken while
 // the sink works, an invalid one is refused; the figures of stats() count
-// what was taken; finish() succeeds while the sink works, and the file then
-// passes the test reader's consistency checks and gives back every object
-// of every stream, bytes, time and key-frame flag; when the sink failed
+// what was taken (while the sink works); finish() succeeds while the sink
+// works, and the file then passes the test reader's consistency checks and
+// gives back every object of every stream, bytes, time and key-frame flag; when the sink failed
 // while objects were being written, the file holds the header and whole
 // packets only, and what it holds is consistent; the spill file is gone
 // once the muxer is.
@@ -327,8 +327,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (!sink->failed()) FUZZ_PROMISE(finishedOk, "finish() failed on a working sink: " + muxer.error());
         FUZZ_PROMISE(!finishedOk || !sink->failed(), "finish() succeeded on a failed sink");
         failedAppending = sink->failedAppending();
+        // (A write the failing sink cut short may or may not be counted.)
         for (const auto& s : streams) {
-            if (!s.added) continue;
+            if (!s.added || sink->failed()) continue;
             std::uint64_t bytes = 0;
             for (const auto& x : s.sent) bytes += x.size;
             const auto stats = muxer.stats(s.number);
