@@ -37,7 +37,7 @@ std::u16string modeName(bool vbr, DWORD passes)
 }  // namespace
 
 HRESULT createProfileManager(ServicesPtr services, IWMProfileManager** manager)
-{
+try {
     if (manager == nullptr) return E_POINTER;
     *manager = nullptr;
     if (!services) return E_UNEXPECTED;
@@ -45,10 +45,12 @@ HRESULT createProfileManager(ServicesPtr services, IWMProfileManager** manager)
     if (object == nullptr) return E_OUTOFMEMORY;
     *manager = object;
     return S_OK;
+} catch (...) {
+    return resultOfException();
 }
 
 HRESULT ProfileManager::QueryInterface(REFIID riid, void** object)
-{
+try {
     if (object == nullptr) return E_POINTER;
     *object = nullptr;
     if (riid == IID_IUnknown || riid == IID_IWMProfileManager) {
@@ -64,12 +66,14 @@ HRESULT ProfileManager::QueryInterface(REFIID riid, void** object)
     }
     AddRef();
     return S_OK;
+} catch (...) {
+    return resultOfException();
 }
 
 // ---- IWMProfileManager ---------------------------------------------------------
 
 HRESULT ProfileManager::CreateEmptyProfile(WMT_VERSION version, IWMProfile** profile)
-{
+try {
     if (profile == nullptr) return E_POINTER;
     *profile = nullptr;
     if (version != WMT_VER_4_0 && version != WMT_VER_7_0 && version != WMT_VER_8_0 && version != WMT_VER_9_0)
@@ -78,36 +82,46 @@ HRESULT ProfileManager::CreateEmptyProfile(WMT_VERSION version, IWMProfile** pro
     if (object == nullptr) return E_OUTOFMEMORY;
     *profile = object;
     return S_OK;
+} catch (...) {
+    return resultOfException();
 }
 
 HRESULT ProfileManager::LoadProfileByID(REFGUID, IWMProfile** profile)
-{
+try {
     if (profile == nullptr) return E_POINTER;
     *profile = nullptr;
     return E_NOTIMPL;
+} catch (...) {
+    return resultOfException();
 }
 
 HRESULT ProfileManager::LoadProfileByData(const WCHAR*, IWMProfile** profile)
-{
+try {
     if (profile == nullptr) return E_POINTER;
     *profile = nullptr;
     return E_NOTIMPL;
+} catch (...) {
+    return resultOfException();
 }
 
 HRESULT ProfileManager::SaveProfile(IWMProfile*, WCHAR*, DWORD*) { return E_NOTIMPL; }
 
 HRESULT ProfileManager::GetSystemProfileCount(DWORD* count)
-{
+try {
     if (count == nullptr) return E_POINTER;
     *count = 0;
     return S_OK;
+} catch (...) {
+    return resultOfException();
 }
 
 HRESULT ProfileManager::LoadSystemProfile(DWORD, IWMProfile** profile)
-{
+try {
     if (profile == nullptr) return E_POINTER;
     *profile = nullptr;
     return E_INVALIDARG;
+} catch (...) {
+    return resultOfException();
 }
 
 // ---- codec information -----------------------------------------------------------
@@ -127,7 +141,7 @@ DWORD ProfileManager::formatCount(bool video) const
 }
 
 HRESULT ProfileManager::makeFormat(bool video, DWORD format, StreamData* data, std::u16string* description) const
-{
+try {
     if (format >= formatCount(video)) return E_INVALIDARG;
     const Mode& m = video ? video_ : audio_;
     StreamData d;
@@ -188,38 +202,48 @@ HRESULT ProfileManager::makeFormat(bool video, DWORD format, StreamData* data, s
     }
     *data = std::move(d);
     return S_OK;
+} catch (...) {
+    return resultOfException();
 }
 
 HRESULT ProfileManager::GetCodecInfoCount(REFGUID type, DWORD* count)
-{
+try {
     if (count == nullptr) return E_POINTER;
     if (type != WMMEDIATYPE_Video && type != WMMEDIATYPE_Audio) return E_INVALIDARG;
     *count = 1;
     return S_OK;
+} catch (...) {
+    return resultOfException();
 }
 
 HRESULT ProfileManager::GetCodecFormatCount(REFGUID type, DWORD codec, DWORD* count)
-{
+try {
     if (count == nullptr) return E_POINTER;
     if (mode(type, codec) == nullptr) return E_INVALIDARG;
     *count = formatCount(type == WMMEDIATYPE_Video);
     return S_OK;
+} catch (...) {
+    return resultOfException();
 }
 
 HRESULT ProfileManager::GetCodecFormat(REFGUID type, DWORD codec, DWORD format, IWMStreamConfig** config)
-{
+try {
     return GetCodecFormatDesc(type, codec, format, config, nullptr, nullptr);
+} catch (...) {
+    return resultOfException();
 }
 
 HRESULT ProfileManager::GetCodecName(REFGUID type, DWORD codec, WCHAR* name, DWORD* chars)
-{
+try {
     if (mode(type, codec) == nullptr) return E_INVALIDARG;
     return copyWideOut(std::u16string(type == WMMEDIATYPE_Video ? kVideoCodecName : kAudioCodecName), name, chars);
+} catch (...) {
+    return resultOfException();
 }
 
 HRESULT ProfileManager::GetCodecFormatDesc(REFGUID type, DWORD codec, DWORD format, IWMStreamConfig** config,
                                            WCHAR* desc, DWORD* chars)
-{
+try {
     if (config != nullptr) *config = nullptr;
     if (config == nullptr && chars == nullptr) return E_POINTER;
     if (mode(type, codec) == nullptr) return E_INVALIDARG;
@@ -243,19 +267,23 @@ HRESULT ProfileManager::GetCodecFormatDesc(REFGUID type, DWORD codec, DWORD form
         *config = object;
     }
     return S_OK;
+} catch (...) {
+    return resultOfException();
 }
 
 HRESULT ProfileManager::GetCodecFormatProp(REFGUID type, DWORD codec, DWORD format, const WCHAR* name,
                                            WMT_ATTR_DATATYPE* valueType, BYTE*, DWORD* size)
-{
+try {
     if (name == nullptr || valueType == nullptr || size == nullptr) return E_POINTER;
     if (mode(type, codec) == nullptr || format >= formatCount(type == WMMEDIATYPE_Video)) return E_INVALIDARG;
     return NS_E_UNSUPPORTED_PROPERTY;
+} catch (...) {
+    return resultOfException();
 }
 
 HRESULT ProfileManager::GetCodecProp(REFGUID type, DWORD codec, const WCHAR* name, WMT_ATTR_DATATYPE* valueType,
                                      BYTE* value, DWORD* size)
-{
+try {
     if (name == nullptr || valueType == nullptr || size == nullptr) return E_POINTER;
     if (mode(type, codec) == nullptr) return E_INVALIDARG;
     std::u16string key;
@@ -268,11 +296,13 @@ HRESULT ProfileManager::GetCodecProp(REFGUID type, DWORD codec, const WCHAR* nam
     else return NS_E_UNSUPPORTED_PROPERTY;
     return copyPropertyOut(Property{key, WMT_TYPE_DWORD, dwordBytes(static_cast<DWORD>(level))}, valueType, value,
                            size);
+} catch (...) {
+    return resultOfException();
 }
 
 HRESULT ProfileManager::SetCodecEnumerationSetting(REFGUID type, DWORD codec, const WCHAR* name,
                                                    WMT_ATTR_DATATYPE valueType, const BYTE* value, DWORD size)
-{
+try {
     if (name == nullptr || value == nullptr) return E_POINTER;
     Mode* m = mode(type, codec);
     if (m == nullptr) return E_INVALIDARG;
@@ -295,11 +325,13 @@ HRESULT ProfileManager::SetCodecEnumerationSetting(REFGUID type, DWORD codec, co
         m->passes = v;
     }
     return S_OK;
+} catch (...) {
+    return resultOfException();
 }
 
 HRESULT ProfileManager::GetCodecEnumerationSetting(REFGUID type, DWORD codec, const WCHAR* name,
                                                    WMT_ATTR_DATATYPE* valueType, BYTE* value, DWORD* size)
-{
+try {
     if (name == nullptr || valueType == nullptr || size == nullptr) return E_POINTER;
     Mode* m = mode(type, codec);
     if (m == nullptr) return E_INVALIDARG;
@@ -310,6 +342,8 @@ HRESULT ProfileManager::GetCodecEnumerationSetting(REFGUID type, DWORD codec, co
     if (key == kPropPassesUsed)
         return copyPropertyOut(Property{key, WMT_TYPE_DWORD, dwordBytes(m->passes)}, valueType, value, size);
     return NS_E_UNSUPPORTED_PROPERTY;
+} catch (...) {
+    return resultOfException();
 }
 
 }  // namespace asfw::rt

@@ -1,5 +1,7 @@
 #include "runtime_objects/ref_counted.h"
 
+#include <new>
+
 namespace asfw::rt {
 
 namespace {
@@ -11,5 +13,16 @@ std::size_t liveObjectCount() { return g_liveObjects.load(); }
 RefCounted::RefCounted() { ++g_liveObjects; }
 
 RefCounted::~RefCounted() { --g_liveObjects; }
+
+HRESULT resultOfException() noexcept
+{
+    try {
+        throw;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_FAIL;
+    }
+}
 
 }  // namespace asfw::rt

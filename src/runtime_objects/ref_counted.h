@@ -16,6 +16,11 @@ namespace asfw::rt {
 // Number of runtime objects alive in the process.
 std::size_t liveObjectCount();
 
+// The result code for the exception being handled. Every method of a
+// runtime object answers with a result code and never lets an exception
+// out: a failed allocation is E_OUTOFMEMORY, anything else E_FAIL.
+HRESULT resultOfException() noexcept;
+
 class RefCounted {
 public:
     RefCounted();

@@ -2,6 +2,7 @@
 // tables and file sink.
 #include "asf_muxer/asf_muxer.h"
 #include "audio_encoder/wma9_encoder.h"
+#include "runtime_objects/ref_counted.h"
 #include "runtime_objects/runtime_services.h"
 #include "video_encoder/wmv9_encoder.h"
 
@@ -31,11 +32,15 @@ ServicesPtr defaultRuntimeServices()
 }  // namespace asfw::rt
 
 HRESULT WMCreateProfileManager(IWMProfileManager** ppProfileManager)
-{
+try {
     return asfw::rt::createProfileManager(asfw::rt::defaultRuntimeServices(), ppProfileManager);
+} catch (...) {
+    return asfw::rt::resultOfException();
 }
 
 HRESULT WMCreateWriter(IUnknown* /*pUnkCert*/, IWMWriter** ppWriter)
-{
+try {
     return asfw::rt::createWriter(asfw::rt::defaultRuntimeServices(), ppWriter);
+} catch (...) {
+    return asfw::rt::resultOfException();
 }

@@ -46,7 +46,7 @@ std::optional<DWORD> PropertyStore::dword(const std::u16string& name) const
 }
 
 HRESULT copyPropertyOut(const Property& property, WMT_ATTR_DATATYPE* type, BYTE* value, DWORD* size)
-{
+try {
     if (type == nullptr || size == nullptr) return E_INVALIDARG;
     const DWORD needed = static_cast<DWORD>(property.value.size());
     *type = property.type;
@@ -61,12 +61,14 @@ HRESULT copyPropertyOut(const Property& property, WMT_ATTR_DATATYPE* type, BYTE*
     if (needed > 0) std::memcpy(value, property.value.data(), needed);
     *size = needed;
     return S_OK;
+} catch (...) {
+    return resultOfException();
 }
 
 // ---- IUnknown ------------------------------------------------------------------
 
 HRESULT StreamConfig::QueryInterface(REFIID riid, void** object)
-{
+try {
     if (object == nullptr) return E_POINTER;
     *object = nullptr;
     if (riid == IID_IUnknown || riid == IID_IWMStreamConfig) {
@@ -82,142 +84,190 @@ HRESULT StreamConfig::QueryInterface(REFIID riid, void** object)
     }
     AddRef();
     return S_OK;
+} catch (...) {
+    return resultOfException();
 }
 
 // ---- IWMStreamConfig -------------------------------------------------------------
 
 HRESULT StreamConfig::GetStreamType(GUID* type)
-{
+try {
     if (type == nullptr) return E_POINTER;
     *type = data_.streamType;
     return S_OK;
+} catch (...) {
+    return resultOfException();
 }
 
 HRESULT StreamConfig::GetStreamNumber(WORD* number)
-{
+try {
     if (number == nullptr) return E_POINTER;
     *number = data_.streamNumber;
     return S_OK;
+} catch (...) {
+    return resultOfException();
 }
 
 HRESULT StreamConfig::SetStreamNumber(WORD number)
-{
+try {
     if (number < 1 || number > 127) return E_INVALIDARG;
     data_.streamNumber = number;
     return S_OK;
+} catch (...) {
+    return resultOfException();
 }
 
-HRESULT StreamConfig::GetStreamName(WCHAR* name, WORD* chars) { return copyWideOut(data_.streamName, name, chars); }
+HRESULT StreamConfig::GetStreamName(WCHAR* name, WORD* chars)
+try {
+    return copyWideOut(data_.streamName, name, chars);
+} catch (...) {
+    return resultOfException();
+}
 
 HRESULT StreamConfig::SetStreamName(WCHAR* name)
-{
+try {
     std::u16string text;
     if (name == nullptr || !readWide(name, kMaxNameChars, &text)) return E_INVALIDARG;
     data_.streamName = std::move(text);
     return S_OK;
+} catch (...) {
+    return resultOfException();
 }
 
 HRESULT StreamConfig::GetConnectionName(WCHAR* name, WORD* chars)
-{
+try {
     return copyWideOut(data_.connectionName, name, chars);
+} catch (...) {
+    return resultOfException();
 }
 
 HRESULT StreamConfig::SetConnectionName(WCHAR* name)
-{
+try {
     std::u16string text;
     if (name == nullptr || !readWide(name, kMaxNameChars, &text)) return E_INVALIDARG;
     data_.connectionName = std::move(text);
     return S_OK;
+} catch (...) {
+    return resultOfException();
 }
 
 HRESULT StreamConfig::GetBitrate(DWORD* bitrate)
-{
+try {
     if (bitrate == nullptr) return E_POINTER;
     *bitrate = data_.bitrate;
     return S_OK;
+} catch (...) {
+    return resultOfException();
 }
 
 HRESULT StreamConfig::SetBitrate(DWORD bitrate)
-{
+try {
     data_.bitrate = bitrate;
     return S_OK;
+} catch (...) {
+    return resultOfException();
 }
 
 HRESULT StreamConfig::GetBufferWindow(DWORD* ms)
-{
+try {
     if (ms == nullptr) return E_POINTER;
     *ms = data_.bufferWindowMs;
     return S_OK;
+} catch (...) {
+    return resultOfException();
 }
 
 HRESULT StreamConfig::SetBufferWindow(DWORD ms)
-{
+try {
     data_.bufferWindowMs = ms;
     return S_OK;
+} catch (...) {
+    return resultOfException();
 }
 
 // ---- IWMMediaProps / IWMVideoMediaProps ------------------------------------------
 
 HRESULT StreamConfig::GetType(GUID* type)
-{
+try {
     if (type == nullptr) return E_POINTER;
     *type = data_.streamType;
     return S_OK;
+} catch (...) {
+    return resultOfException();
 }
 
-HRESULT StreamConfig::GetMediaType(WM_MEDIA_TYPE* type, DWORD* size) { return data_.mediaType.copyOut(type, size); }
+HRESULT StreamConfig::GetMediaType(WM_MEDIA_TYPE* type, DWORD* size)
+try {
+    return data_.mediaType.copyOut(type, size);
+} catch (...) {
+    return resultOfException();
+}
 
 HRESULT StreamConfig::SetMediaType(WM_MEDIA_TYPE* type)
-{
+try {
     if (type == nullptr) return E_POINTER;
     if (data_.streamType != GUID_NULL && type->majortype != data_.streamType) return E_INVALIDARG;
     return data_.mediaType.assign(type);
+} catch (...) {
+    return resultOfException();
 }
 
 HRESULT StreamConfig::GetMaxKeyFrameSpacing(LONGLONG* time)
-{
+try {
     if (time == nullptr) return E_POINTER;
     *time = data_.maxKeyFrameSpacing;
     return S_OK;
+} catch (...) {
+    return resultOfException();
 }
 
 HRESULT StreamConfig::SetMaxKeyFrameSpacing(LONGLONG time)
-{
+try {
     if (time < 0) return E_INVALIDARG;
     data_.maxKeyFrameSpacing = time;
     return S_OK;
+} catch (...) {
+    return resultOfException();
 }
 
 HRESULT StreamConfig::GetQuality(DWORD* quality)
-{
+try {
     if (quality == nullptr) return E_POINTER;
     *quality = data_.quality;
     return S_OK;
+} catch (...) {
+    return resultOfException();
 }
 
 HRESULT StreamConfig::SetQuality(DWORD quality)
-{
+try {
     if (quality > 100) return E_INVALIDARG;
     data_.quality = quality;
     return S_OK;
+} catch (...) {
+    return resultOfException();
 }
 
 // ---- IWMPropertyVault ---------------------------------------------------------------
 
 HRESULT StreamConfig::GetPropertyCount(DWORD* count)
-{
+try {
     if (count == nullptr) return E_INVALIDARG;
     *count = static_cast<DWORD>(data_.properties.all().size());
     return S_OK;
+} catch (...) {
+    return resultOfException();
 }
 
 HRESULT StreamConfig::GetPropertyByName(LPCWSTR name, WMT_ATTR_DATATYPE* type, BYTE* value, DWORD* size)
-{
+try {
     std::u16string key;
     if (name == nullptr || !readWide(name, kMaxNameChars, &key)) return E_INVALIDARG;
     const Property* p = data_.properties.find(key);
     if (p == nullptr) return E_INVALIDARG;
     return copyPropertyOut(*p, type, value, size);
+} catch (...) {
+    return resultOfException();
 }
 
 namespace {
@@ -225,7 +275,7 @@ namespace {
 // Checks a value for the properties the runtime interprets.
 HRESULT checkKnownProperty(const std::u16string& name, WMT_ATTR_DATATYPE type, const BYTE* value, DWORD size,
                            int complexityMax)
-{
+try {
     const bool isBool = name == kPropVbrEnabled;
     const bool isDword = name == kPropComplexityEx || name == kPropVbrQuality || name == kPropRMax ||
                          name == kPropBMax || name == kPropPassesUsed;
@@ -239,12 +289,14 @@ HRESULT checkKnownProperty(const std::u16string& name, WMT_ATTR_DATATYPE type, c
     if (name == kPropVbrQuality && v > 100) return E_INVALIDARG;
     if (name == kPropPassesUsed && (v < 1 || v > 2)) return E_INVALIDARG;
     return S_OK;
+} catch (...) {
+    return resultOfException();
 }
 
 }  // namespace
 
 HRESULT StreamConfig::SetProperty(LPCWSTR name, WMT_ATTR_DATATYPE type, BYTE* value, DWORD size)
-{
+try {
     std::u16string key;
     if (name == nullptr || !readWide(name, kMaxNameChars, &key) || key.empty()) return E_INVALIDARG;
     if (value == nullptr && size > 0) return E_INVALIDARG;
@@ -257,11 +309,13 @@ HRESULT StreamConfig::SetProperty(LPCWSTR name, WMT_ATTR_DATATYPE type, BYTE* va
     if (size > 0) p.value.assign(value, value + size);
     data_.properties.set(std::move(p));
     return S_OK;
+} catch (...) {
+    return resultOfException();
 }
 
 HRESULT StreamConfig::GetPropertyByIndex(DWORD index, LPWSTR name, DWORD* nameChars, WMT_ATTR_DATATYPE* type,
                                          BYTE* value, DWORD* size)
-{
+try {
     const auto& all = data_.properties.all();
     if (index >= all.size()) return E_INVALIDARG;
     const Property& p = all[index];
@@ -279,10 +333,12 @@ HRESULT StreamConfig::GetPropertyByIndex(DWORD index, LPWSTR name, DWORD* nameCh
     HRESULT hr = copyWideOut(p.name, name, nameChars);
     if (FAILED(hr)) return hr;
     return copyPropertyOut(p, type, value, size);
+} catch (...) {
+    return resultOfException();
 }
 
 HRESULT StreamConfig::CopyPropertiesFrom(IWMPropertyVault* other)
-{
+try {
     if (other == nullptr) return E_POINTER;
     if (other == static_cast<IWMPropertyVault*>(this)) return S_OK;
     DWORD count = 0;
@@ -306,12 +362,16 @@ HRESULT StreamConfig::CopyPropertiesFrom(IWMPropertyVault* other)
     }
     data_.properties = std::move(copy);
     return S_OK;
+} catch (...) {
+    return resultOfException();
 }
 
 HRESULT StreamConfig::Clear()
-{
+try {
     data_.properties.clear();
     return S_OK;
+} catch (...) {
+    return resultOfException();
 }
 
 }  // namespace asfw::rt

@@ -28,7 +28,7 @@ constexpr QWORD kMaxSampleTime = 0xFFFF0000ull * 10000;
 
 // The result for a failed file operation, from the system's error number.
 HRESULT fileError(int error)
-{
+try {
     switch (error) {
     case ENOSPC:
     case EDQUOT: return E_DISK_FULL;
@@ -41,6 +41,8 @@ HRESULT fileError(int error)
     case EIO: return E_WRITE_FAULT;
     default: return E_FAIL;
     }
+} catch (...) {
+    return resultOfException();
 }
 
 std::u16string numberName(WORD number)
@@ -60,7 +62,7 @@ DWORD propertyOr(const StreamData& s, const char16_t* name, DWORD fallback)
 }  // namespace
 
 HRESULT createWriter(ServicesPtr services, IWMWriter** writer)
-{
+try {
     if (writer == nullptr) return E_POINTER;
     *writer = nullptr;
     if (!services) return E_UNEXPECTED;
@@ -68,6 +70,8 @@ HRESULT createWriter(ServicesPtr services, IWMWriter** writer)
     if (object == nullptr) return E_OUTOFMEMORY;
     *writer = object;
     return S_OK;
+} catch (...) {
+    return resultOfException();
 }
 
 Writer::~Writer()
@@ -77,7 +81,7 @@ Writer::~Writer()
 }
 
 HRESULT Writer::QueryInterface(REFIID riid, void** object)
-{
+try {
     if (object == nullptr) return E_POINTER;
     *object = nullptr;
     if (riid == IID_IUnknown || riid == IID_IWMWriter) {
@@ -89,12 +93,16 @@ HRESULT Writer::QueryInterface(REFIID riid, void** object)
     }
     AddRef();
     return S_OK;
+} catch (...) {
+    return resultOfException();
 }
 
 HRESULT Writer::fail(HRESULT hr, std::string why)
-{
+try {
     lastError_ = std::move(why);
     return hr;
+} catch (...) {
+    return resultOfException();
 }
 
 Writer::Input* Writer::input(DWORD number)
@@ -105,10 +113,15 @@ Writer::Input* Writer::input(DWORD number)
 
 // ---- profile and inputs --------------------------------------------------------
 
-HRESULT Writer::SetProfileByID(REFGUID) { return fail(E_NOTIMPL, "system profiles are not available"); }
+HRESULT Writer::SetProfileByID(REFGUID)
+try {
+    return fail(E_NOTIMPL, "system profiles are not available");
+} catch (...) {
+    return resultOfException();
+}
 
 HRESULT Writer::buildInput(const StreamData& stream, Input* out)
-{
+try {
     Input in;
     in.stream = stream;
     const MediaType& type = stream.mediaType;
@@ -159,10 +172,12 @@ HRESULT Writer::buildInput(const StreamData& stream, Input* out)
     if (in.stream.connectionName.empty()) in.stream.connectionName = numberName(stream.streamNumber);
     *out = std::move(in);
     return S_OK;
+} catch (...) {
+    return resultOfException();
 }
 
 HRESULT Writer::SetProfile(IWMProfile* profile)
-{
+try {
     if (profile == nullptr) return fail(E_POINTER, "no profile");
     if (state_ == State::Writing) return fail(NS_E_INVALID_REQUEST, "the writer is writing");
     const auto* ours = dynamic_cast<const Profile*>(profile);
@@ -184,17 +199,21 @@ HRESULT Writer::SetProfile(IWMProfile* profile)
     }
     state_ = State::Configured;
     return S_OK;
+} catch (...) {
+    return resultOfException();
 }
 
 HRESULT Writer::GetInputCount(DWORD* count)
-{
+try {
     if (count == nullptr) return E_POINTER;
     *count = static_cast<DWORD>(inputs_.size());
     return S_OK;
+} catch (...) {
+    return resultOfException();
 }
 
 HRESULT Writer::GetInputProps(DWORD number, IWMInputMediaProps** props)
-{
+try {
     if (props == nullptr) return E_POINTER;
     *props = nullptr;
     Input* in = input(number);
@@ -203,19 +222,23 @@ HRESULT Writer::GetInputProps(DWORD number, IWMInputMediaProps** props)
     if (object == nullptr) return E_OUTOFMEMORY;
     *props = object;
     return S_OK;
+} catch (...) {
+    return resultOfException();
 }
 
 HRESULT Writer::GetInputFormatCount(DWORD number, DWORD* count)
-{
+try {
     if (count == nullptr) return E_POINTER;
     Input* in = input(number);
     if (in == nullptr) return E_INVALIDARG;
     *count = static_cast<DWORD>(in->formats.size());
     return S_OK;
+} catch (...) {
+    return resultOfException();
 }
 
 HRESULT Writer::GetInputFormat(DWORD number, DWORD format, IWMInputMediaProps** props)
-{
+try {
     if (props == nullptr) return E_POINTER;
     *props = nullptr;
     Input* in = input(number);
@@ -224,6 +247,8 @@ HRESULT Writer::GetInputFormat(DWORD number, DWORD format, IWMInputMediaProps** 
     if (object == nullptr) return E_OUTOFMEMORY;
     *props = object;
     return S_OK;
+} catch (...) {
+    return resultOfException();
 }
 
 bool Writer::offered(const Input& in, const MediaType& type) const
@@ -250,7 +275,7 @@ bool Writer::offered(const Input& in, const MediaType& type) const
 }
 
 HRESULT Writer::SetInputProps(DWORD number, IWMInputMediaProps* props)
-{
+try {
     if (state_ == State::Writing) return fail(NS_E_INVALID_REQUEST, "the writer is writing");
     Input* in = input(number);
     if (in == nullptr) return fail(E_INVALIDARG, "no such input");
@@ -274,10 +299,12 @@ HRESULT Writer::SetInputProps(DWORD number, IWMInputMediaProps* props)
         return fail(E_OUTOFMEMORY, "out of memory");
     }
     return S_OK;
+} catch (...) {
+    return resultOfException();
 }
 
 HRESULT Writer::SetOutputFilename(const WCHAR* name)
-{
+try {
     if (name == nullptr) return fail(E_POINTER, "no file name");
     if (state_ == State::Writing) return fail(NS_E_INVALID_REQUEST, "the writer is writing");
     std::u16string wide;
@@ -287,12 +314,14 @@ HRESULT Writer::SetOutputFilename(const WCHAR* name)
     outputPath_ = std::move(path);
     haveOutput_ = true;
     return S_OK;
+} catch (...) {
+    return resultOfException();
 }
 
 // ---- writing ---------------------------------------------------------------------
 
 HRESULT Writer::startStream(Input& in, asf::StreamDescription* d)
-{
+try {
     const StreamData& s = in.stream;
     std::string error;
     d->number = s.streamNumber;
@@ -361,10 +390,12 @@ HRESULT Writer::startStream(Input& in, asf::StreamDescription* d)
         d->codecId = kWma9FormatTag;
     }
     return S_OK;
+} catch (...) {
+    return resultOfException();
 }
 
 HRESULT Writer::beginWriting()
-{
+try {
     std::vector<asf::StreamDescription> descriptions(inputs_.size());
     for (std::size_t i = 0; i < inputs_.size(); ++i) {
         Input& in = inputs_[i];
@@ -400,10 +431,12 @@ HRESULT Writer::beginWriting()
     }
     muxer_ = std::move(muxer);
     return S_OK;
+} catch (...) {
+    return resultOfException();
 }
 
 HRESULT Writer::BeginWriting()
-{
+try {
     if (state_ != State::Configured) return fail(NS_E_INVALID_REQUEST, "no profile, or already writing");
     if (!haveOutput_) return fail(NS_E_INVALID_REQUEST, "no output file name");
     HRESULT hr;
@@ -425,10 +458,12 @@ HRESULT Writer::BeginWriting()
     failure_ = S_OK;
     state_ = State::Writing;
     return S_OK;
+} catch (...) {
+    return resultOfException();
 }
 
 HRESULT Writer::AllocateSample(DWORD size, INSSBuffer** sample)
-{
+try {
     if (sample == nullptr) return E_POINTER;
     *sample = nullptr;
     if (state_ != State::Writing) return fail(NS_E_INVALID_REQUEST, "the writer is not writing");
@@ -437,11 +472,13 @@ HRESULT Writer::AllocateSample(DWORD size, INSSBuffer** sample)
     if (buffer == nullptr) return fail(E_OUTOFMEMORY, "out of memory");
     *sample = buffer;
     return S_OK;
+} catch (...) {
+    return resultOfException();
 }
 
 // The I420 frame a video sample holds (YV12 gets its chroma planes swapped).
 HRESULT Writer::frameBytes(Input& in, INSSBuffer* sample, const std::uint8_t** data, std::size_t* size)
-{
+try {
     BYTE* bytes = nullptr;
     DWORD length = 0;
     const HRESULT hr = sample->GetBufferAndLength(&bytes, &length);
@@ -472,10 +509,12 @@ HRESULT Writer::frameBytes(Input& in, INSSBuffer* sample, const std::uint8_t** d
     }
     *size = expected;
     return S_OK;
+} catch (...) {
+    return resultOfException();
 }
 
 HRESULT Writer::deliver(Input& in, MediaObjects& objects)
-{
+try {
     for (auto& object : objects) {
         errno = 0;
         if (!muxer_->write(in.stream.streamNumber, std::move(object))) {
@@ -488,12 +527,14 @@ HRESULT Writer::deliver(Input& in, MediaObjects& objects)
     }
     objects.clear();
     return S_OK;
+} catch (...) {
+    return resultOfException();
 }
 
 // Encodes the converted PCM held in in.pcm. The time of each block follows
 // from the number of sample frames encoded before it.
 HRESULT Writer::encodePcm(Input& in, MediaObjects* objects)
-{
+try {
     if (in.pcm.empty()) return S_OK;
     const std::size_t frames = in.pcm.size() / static_cast<std::size_t>(in.outChannels);
     const std::int64_t offset = static_cast<std::int64_t>(
@@ -504,10 +545,12 @@ HRESULT Writer::encodePcm(Input& in, MediaObjects* objects)
     if (!ok) return fail(E_FAIL, "audio encoder: " + in.encoder->lastError());
     in.framesEncoded += frames;
     return S_OK;
+} catch (...) {
+    return resultOfException();
 }
 
 HRESULT Writer::writeSample(Input& in, std::int64_t time, INSSBuffer* sample)
-{
+try {
     const std::uint8_t* data = nullptr;
     std::size_t size = 0;
     HRESULT hr = frameBytes(in, sample, &data, &size);
@@ -528,10 +571,12 @@ HRESULT Writer::writeSample(Input& in, std::int64_t time, INSSBuffer* sample)
     }
     in.sampleWritten = true;
     return deliver(in, objects);
+} catch (...) {
+    return resultOfException();
 }
 
 HRESULT Writer::WriteSample(DWORD number, QWORD time, DWORD, INSSBuffer* sample)
-{
+try {
     if (state_ != State::Writing) return fail(NS_E_INVALID_REQUEST, "the writer is not writing");
     Input* in = input(number);
     if (in == nullptr) return fail(E_INVALIDARG, "no such input");
@@ -550,10 +595,12 @@ HRESULT Writer::WriteSample(DWORD number, QWORD time, DWORD, INSSBuffer* sample)
     } catch (...) {
         return fail(E_FAIL, "unexpected failure");
     }
+} catch (...) {
+    return resultOfException();
 }
 
 HRESULT Writer::finishWriting()
-{
+try {
     HRESULT result = failure_;
     auto note = [&](HRESULT hr) {
         if (SUCCEEDED(result) && FAILED(hr)) result = hr;
@@ -592,34 +639,42 @@ HRESULT Writer::finishWriting()
     failure_ = S_OK;
     state_ = State::Configured;
     return result;
+} catch (...) {
+    return resultOfException();
 }
 
 HRESULT Writer::EndWriting()
-{
+try {
     if (state_ != State::Writing) return fail(NS_E_INVALID_REQUEST, "the writer is not writing");
     return finishWriting();
+} catch (...) {
+    return resultOfException();
 }
 
 HRESULT Writer::Flush()
-{
+try {
     if (state_ != State::Writing) return fail(NS_E_INVALID_REQUEST, "the writer is not writing");
     return S_OK;
+} catch (...) {
+    return resultOfException();
 }
 
 // ---- pre-processing -------------------------------------------------------------
 
 HRESULT Writer::GetMaxPreprocessingPasses(DWORD number, DWORD, DWORD* passes)
-{
+try {
     if (passes == nullptr) return E_POINTER;
     if (state_ == State::NoProfile) return fail(NS_E_INVALID_REQUEST, "no profile");
     Input* in = input(number);
     if (in == nullptr) return fail(E_INVALIDARG, "no such input");
     *passes = in->video ? 1 : 0;
     return S_OK;
+} catch (...) {
+    return resultOfException();
 }
 
 HRESULT Writer::SetNumPreprocessingPasses(DWORD number, DWORD, DWORD passes)
-{
+try {
     if (state_ == State::NoProfile) return fail(NS_E_INVALID_REQUEST, "no profile");
     Input* in = input(number);
     if (in == nullptr) return fail(E_INVALIDARG, "no such input");
@@ -629,10 +684,12 @@ HRESULT Writer::SetNumPreprocessingPasses(DWORD number, DWORD, DWORD passes)
         return fail(NS_E_INVALID_REQUEST, "the input has already begun");
     in->passesRequested = passes;
     return S_OK;
+} catch (...) {
+    return resultOfException();
 }
 
 HRESULT Writer::BeginPreprocessingPass(DWORD number, DWORD)
-{
+try {
     if (state_ != State::Writing) return fail(NS_E_INVALID_REQUEST, "the writer is not writing");
     Input* in = input(number);
     if (in == nullptr) return fail(E_INVALIDARG, "no such input");
@@ -640,10 +697,12 @@ HRESULT Writer::BeginPreprocessingPass(DWORD number, DWORD)
         return fail(NS_E_INVALID_REQUEST, "no pre-processing pass to begin");
     in->inPass = true;
     return S_OK;
+} catch (...) {
+    return resultOfException();
 }
 
 HRESULT Writer::PreprocessSample(DWORD number, QWORD time, DWORD, INSSBuffer* sample)
-{
+try {
     if (state_ != State::Writing) return fail(NS_E_INVALID_REQUEST, "the writer is not writing");
     Input* in = input(number);
     if (in == nullptr) return fail(E_INVALIDARG, "no such input");
@@ -663,10 +722,12 @@ HRESULT Writer::PreprocessSample(DWORD number, QWORD time, DWORD, INSSBuffer* sa
         return fail(E_FAIL, "unexpected failure");
     }
     return S_OK;
+} catch (...) {
+    return resultOfException();
 }
 
 HRESULT Writer::EndPreprocessingPass(DWORD number, DWORD)
-{
+try {
     if (state_ != State::Writing) return fail(NS_E_INVALID_REQUEST, "the writer is not writing");
     Input* in = input(number);
     if (in == nullptr) return fail(E_INVALIDARG, "no such input");
@@ -680,6 +741,8 @@ HRESULT Writer::EndPreprocessingPass(DWORD number, DWORD)
     in->inPass = false;
     ++in->passesDone;
     return S_OK;
+} catch (...) {
+    return resultOfException();
 }
 
 }  // namespace asfw::rt

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <new>
 
 namespace {
 
@@ -88,7 +89,8 @@ public:
         DWORD size = 0;
         if (FAILED(props->GetMediaType(nullptr, &size)) || size < sizeof(WM_MEDIA_TYPE))
             return false;
-        bytes_.reset(new BYTE[size]);
+        bytes_.reset(new (std::nothrow) BYTE[size]);
+        if (!bytes_) return false;
         if (FAILED(props->GetMediaType(get(), &size))) {
             bytes_.reset();
             return false;

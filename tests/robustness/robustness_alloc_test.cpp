@@ -154,17 +154,13 @@ TEST(RobustnessAllocation, FailingAllocationWhileWritingGivesAClearResult)
     failEachAllocation(From::FirstSample);
 }
 
-// Allocations from Init and from OpenFile on. Disabled: std::bad_alloc still
-// comes out of AddVideo, AddAudio and OpenFile, thrown in runtime objects'
-// methods (codec names and properties, media type copies, property values,
-// wide strings) and in the writer's media-type buffer. Run them with
-// --gtest_also_run_disabled_tests.
-TEST(RobustnessAllocation, DISABLED_FailingAllocationFromOpenFileGivesAClearResult)
+// Allocations from OpenFile on, and from Init on: the set-up calls too.
+TEST(RobustnessAllocation, FailingAllocationFromOpenFileGivesAClearResult)
 {
     failEachAllocation(From::OpenFile);
 }
 
-TEST(RobustnessAllocation, DISABLED_FailingAllocationFromInitGivesAClearResult)
+TEST(RobustnessAllocation, FailingAllocationFromInitGivesAClearResult)
 {
     failEachAllocation(From::Init);
 }
