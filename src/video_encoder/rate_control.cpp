@@ -233,6 +233,10 @@ RateDecision RateControl::start(const RateFrame& f)
         if (!f.key && lastPStep_ > 0) step = std::clamp(step, fallFloor(lastPStep_), lastPStep_ * kMaxPStepChange);
         // A key frame within a scene stays near the P pictures' quantiser
         // (bits saved up for it are spent on the pictures after it).
+        // The first picture: at least as fine as one pass would start (the
+        // plan's first key frame came out at a few pictures' shares, and
+        // the first second's pictures were the clip's worst).
+        if (pictures_ == 0) step = std::min(step, initialStep(f));
         if (f.key && f.required && lastPStep_ > 0 && !p->cut)
             step = std::clamp(step, lastPStep_ / (kKeyRatio * kMaxPStepChange), lastPStep_ * kMaxPStepChange);
         d.targetBits = k * cost / step;
