@@ -631,6 +631,12 @@ void Wma9Encoder::codeFrame(std::int64_t f, double target, double minimum, WmaBi
     // counts its bits; stops early (returning more than `limit`) once the
     // count passes limit, leaving the codes incomplete.
     std::vector<WmaBlockCode> codes(nBlocks);
+    for (std::size_t bi = 0; bi < nBlocks; ++bi) {
+        // Every block's layout is set here: an evaluation that stops early
+        // leaves the later blocks untouched.
+        codes[bi].sizeIndex = blocks[bi].k;
+        codes[bi].midSide = blocks[bi].ms;
+    }
     for (std::size_t bi = 0; bi < nBlocks; ++bi)
         for (int c = 0; c < channels_; ++c) {
             codes[bi].ch[c].exps = blocks[bi].exps[c];
@@ -774,7 +780,7 @@ void Wma9Encoder::codeFrame(std::int64_t f, double target, double minimum, WmaBi
         }
         return bits;
     };
-    constexpr int kLow = -40, kHigh = 90;
+    constexpr int kLow = -40, kHigh = 150;
     // Estimated offset: the finest whose corrected estimate fits.
     int estHi = kLow;
     while (estHi < kHigh && estimate(estHi) * estimateScale_ + sideBits > target) ++estHi;
@@ -829,9 +835,21 @@ void Wma9Encoder::codeFrame(std::int64_t f, double target, double minimum, WmaBi
         if (e > 200 && bits - sideBits > 200)
             estimateScale_ = std::min(4.0, std::max(0.25, 0.7 * estimateScale_ + 0.3 * (bits - sideBits) / e));
     } else {
-        // Even the coarsest quantiser does not fit: send silence.
-        for (auto& bc : codes)
-            for (int c = 0; c < 2; ++c) bc.ch[c].coded = false;
+        // Even the coarsest quantiser does not fit: send silence. The values
+        // of the last (failed) evaluation are cleared, so that stuffing,
+        // which codes a channel again, adds nothing but its zero escapes.
+        for (std::size_t bi = 0; bi < nBlocks; ++bi) {
+            WmaBlockCode& bc = codes[bi];
+            bc.gain = blockGain(bi, kHigh);
+            bc.sendExps = true;
+            for (int c = 0; c < 2; ++c) {
+                WmaChannelCode& cc = bc.ch[c];
+                cc.coded = false;
+                cc.stuffing = 0;
+                std::fill(cc.noiseBand.begin(), cc.noiseBand.end(), 0);
+                cc.q.assign(static_cast<std::size_t>(p_.coefsEnd[bc.sizeIndex]), 0);
+            }
+        }
         bits = countBits();
     }
     // Stuffing up to the minimum size: zero-valued escapes in the last block.

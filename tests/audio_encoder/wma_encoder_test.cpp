@@ -353,6 +353,22 @@ INSTANTIATE_TEST_SUITE_P(Lengths, WmaStreamEnd,
                                     std::to_string(info.param.extra);
                          });
 
+// Frames that no quantiser fits into their share of the bit budget (voiced
+// speech at a low noise-coded rate, with the reservoir spent) go out silent,
+// and stuffing that pads such a frame to the packet's minimum adds only
+// zero escapes: the stream decodes without a single error.
+TEST(WmaEncoder, StarvedFramesStayDecodable)
+{
+    ASFW_REQUIRE_TOOL("ffmpeg");
+    const Wma9Format& f = formatOf(44100, 2, 32);
+    const std::vector<double> speech = test::speechSignal(f.sampleRate, 8.0);
+    const Encoded e = encodePcm(f, test::interleave(speech, 2));
+    TempDir dir;
+    const Decoded d = decodeWithFfmpeg(dir, f, e, static_cast<std::uint32_t>(speech.size()));
+    EXPECT_TRUE(d.ok) << d.errors;
+    EXPECT_GE(d.pcm.size() / 2, speech.size());
+}
+
 struct GstCase {
     int rate, channels, kbps;
 };
