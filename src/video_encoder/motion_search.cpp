@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 namespace asfw {
 
@@ -30,6 +31,7 @@ void MotionSearch::begin(const std::uint8_t* cur, std::ptrdiff_t curStride, cons
     mbCols_ = mbCols;
     mbRows_ = mbRows;
     cfg_ = config;
+    quarterMbX_ = quarterMbY_ = -1;  // new reference, maybe new rounding
     planes_.build(ref.y, ref.yStride, ref.width, ref.height, config.rnd);
     // Per-component class and payload bits for every differential value.
     compClass_.assign(2 * kOffsetRange, 0);
@@ -81,10 +83,14 @@ const std::uint8_t* MotionSearch::predictLuma(int mbX, int mbY, Vc1Mv mv, std::u
         stride = static_cast<int>(planes_.stride());
         return planes_.block(mbX, mbY, mv.x >> 1, mv.y >> 1);
     }
+    stride = 16;
+    if (mbX == quarterMbX_ && mbY == quarterMbY_ && mv == quarterMv_) {
+        std::memcpy(scratch, quarter_[quarterBest_], 256);
+        return scratch;
+    }
     Vc1McParams p;
     p.rnd = cfg_.rnd;
     vc1PredictLuma(ref_, p, mbX, mbY, mv.x, mv.y, scratch, 16);
-    stride = 16;
     return scratch;
 }
 
@@ -97,7 +103,7 @@ unsigned MotionSearch::sadAt(int mbX, int mbY, Vc1Mv mv) const
     return sad16x16(c, static_cast<int>(curStride_), p, stride);
 }
 
-unsigned MotionSearch::distortion(int mbX, int mbY, Vc1Mv mv, bool satd) const
+unsigned MotionSearch::distortion(int mbX, int mbY, Vc1Mv mv, bool satd, std::uint8_t* interp) const
 {
     const std::uint8_t* c = cur_ + static_cast<std::ptrdiff_t>(mbY) * 16 * curStride_ + mbX * 16;
     const int cs = static_cast<int>(curStride_);
@@ -106,15 +112,15 @@ unsigned MotionSearch::distortion(int mbX, int mbY, Vc1Mv mv, bool satd) const
         const int ps = static_cast<int>(planes_.stride());
         return satd ? satd16x16(c, cs, p, ps) : sad16x16(c, cs, p, ps);
     }
-    alignas(16) std::uint8_t tmp[256];
+    alignas(16) std::uint8_t local[256];
+    std::uint8_t* tmp = interp ? interp : local;
     Vc1McParams p;
     p.rnd = cfg_.rnd;
     vc1PredictLuma(ref_, p, mbX, mbY, mv.x, mv.y, tmp, 16);
     return satd ? satd16x16(c, cs, tmp, 16) : sad16x16(c, cs, tmp, 16);
 }
 
-void MotionSearch::refine(int mbX, int mbY, Vc1Mv pred, int step, bool satd, bool square,
-                          MotionResult& best) const
+void MotionSearch::refine(int mbX, int mbY, Vc1Mv pred, int step, bool satd, bool square, MotionResult& best)
 {
     const Vc1Mv centre = best.mv;
     const unsigned lambda = static_cast<unsigned>(cfg_.lambda);
@@ -124,9 +130,18 @@ void MotionSearch::refine(int mbX, int mbY, Vc1Mv pred, int step, bool satd, boo
         if (!inRange(mbX, mbY, mv)) continue;
         const unsigned bitsCost = lambda * mvBits(mv, pred);
         if (bitsCost >= best.cost) continue;
-        const unsigned d = distortion(mbX, mbY, mv, satd);
+        const bool quarter = ((mv.x | mv.y) & 1) != 0;
+        const unsigned d = distortion(mbX, mbY, mv, satd, quarter_[quarterBest_ ^ 1]);
         const unsigned cost = d + bitsCost;
-        if (cost < best.cost) best = MotionResult{mv, cost, d};
+        if (cost < best.cost) {
+            best = MotionResult{mv, cost, d};
+            if (quarter) {
+                quarterBest_ ^= 1;
+                quarterMv_ = mv;
+                quarterMbX_ = mbX;
+                quarterMbY_ = mbY;
+            }
+        }
     }
 }
 

@@ -70,11 +70,12 @@ public:
 private:
     bool inRange(int mbX, int mbY, Vc1Mv mv) const;
     // Distortion at a quarter-sample vector (in range): read from the
-    // planes at half samples, interpolated at quarter samples.
-    unsigned distortion(int mbX, int mbY, Vc1Mv mv, bool satd) const;
+    // planes at half samples, interpolated at quarter samples (into
+    // `interp`, 16x16 stride 16, when given).
+    unsigned distortion(int mbX, int mbY, Vc1Mv mv, bool satd, std::uint8_t* interp = nullptr) const;
     // One step of `step` quarter samples around the best vector: the eight
     // neighbours, or the four on the axes unless `square`.
-    void refine(int mbX, int mbY, Vc1Mv pred, int step, bool satd, bool square, MotionResult& best) const;
+    void refine(int mbX, int mbY, Vc1Mv pred, int step, bool satd, bool square, MotionResult& best);
 
     const std::uint8_t* cur_ = nullptr;
     std::ptrdiff_t curStride_ = 0;
@@ -87,6 +88,13 @@ private:
     std::vector<std::uint8_t> compBits_;
     std::uint8_t symbolBits_[36] = {};
     std::uint8_t escapeBits_ = 0;
+    // The interpolation of the best quarter-sample vector the last search
+    // scored (buffer quarterBest_), so the prediction at the chosen vector
+    // is not interpolated again; the other buffer takes the next candidate.
+    alignas(16) std::uint8_t quarter_[2][256] = {};
+    int quarterBest_ = 0;
+    int quarterMbX_ = -1, quarterMbY_ = -1;
+    Vc1Mv quarterMv_;
 };
 
 }  // namespace asfw
