@@ -228,7 +228,8 @@ MotionResult MotionSearch::search(int mbX, int mbY, Vc1Mv pred, const Vc1Mv* can
     // level 4), then quarter samples from level 2 (diamond; square from
     // level 3, SATD from level 4).
     refine(mbX, mbY, pred, 2, halfSatd, true, best);
-    if (!cfg_.halfSample && level >= 2) {
+    const bool quarterPays = level >= 4 || best.distortion >= cfg_.quarterStopSad;
+    if (!cfg_.halfSample && level >= 2 && quarterPays) {
         const bool satd = halfSatd;
         refine(mbX, mbY, pred, 1, satd, level >= 3, best);
         if (level >= 5) refine(mbX, mbY, pred, 1, satd, true, best);

@@ -11,7 +11,8 @@
 // early skip at 0..4). Integer samples are always scored by SAD.
 //  0  predictor candidates + small diamond (4 rounds), half-sample square
 //  1  diamond up to 8 rounds
-//  2  + quarter-sample diamond on the exact interpolation
+//  2  + quarter-sample diamond on the exact interpolation (not where the
+//     half-sample SAD is below MotionSearchConfig::quarterStopSad)
 //  3  quarter-sample square (default)
 //  4  hexagon + square at integer samples, half and quarter samples on
 //     SATD
@@ -35,6 +36,9 @@ struct MotionSearchConfig {
     int mvTable = 0;        // MVDATA table used for the bit costs
     int rnd = 0;            // rounding control of the picture
     bool halfSample = false;  // vectors restricted to half samples
+    // Levels 2 and 3: no quarter-sample step when the best half-sample
+    // vector's SAD is below this (a residual that codes to next to nothing).
+    unsigned quarterStopSad = 0;
 };
 
 struct MotionResult {
