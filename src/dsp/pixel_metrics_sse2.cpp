@@ -4,6 +4,7 @@
 #include "dsp/pixel_metrics.h"
 
 #include "dsp/simd_variants.h"
+#include "dsp/sse2_transpose.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -32,26 +33,6 @@ inline void hadamardRows(__m128i r[8])
     for (int len = 1; len < 8; len <<= 1)
         for (int i = 0; i < 8; i += 2 * len)
             for (int k = i; k < i + len; ++k) butterfly(r[k], r[k + len]);
-}
-
-inline void transpose8x8(__m128i r[8])
-{
-    const __m128i a0 = _mm_unpacklo_epi16(r[0], r[1]), a1 = _mm_unpackhi_epi16(r[0], r[1]);
-    const __m128i a2 = _mm_unpacklo_epi16(r[2], r[3]), a3 = _mm_unpackhi_epi16(r[2], r[3]);
-    const __m128i a4 = _mm_unpacklo_epi16(r[4], r[5]), a5 = _mm_unpackhi_epi16(r[4], r[5]);
-    const __m128i a6 = _mm_unpacklo_epi16(r[6], r[7]), a7 = _mm_unpackhi_epi16(r[6], r[7]);
-    const __m128i b0 = _mm_unpacklo_epi32(a0, a2), b1 = _mm_unpackhi_epi32(a0, a2);
-    const __m128i b2 = _mm_unpacklo_epi32(a1, a3), b3 = _mm_unpackhi_epi32(a1, a3);
-    const __m128i b4 = _mm_unpacklo_epi32(a4, a6), b5 = _mm_unpackhi_epi32(a4, a6);
-    const __m128i b6 = _mm_unpacklo_epi32(a5, a7), b7 = _mm_unpackhi_epi32(a5, a7);
-    r[0] = _mm_unpacklo_epi64(b0, b4);
-    r[1] = _mm_unpackhi_epi64(b0, b4);
-    r[2] = _mm_unpacklo_epi64(b1, b5);
-    r[3] = _mm_unpackhi_epi64(b1, b5);
-    r[4] = _mm_unpacklo_epi64(b2, b6);
-    r[5] = _mm_unpackhi_epi64(b2, b6);
-    r[6] = _mm_unpacklo_epi64(b3, b7);
-    r[7] = _mm_unpackhi_epi64(b3, b7);
 }
 
 inline unsigned horizontalSum32(__m128i v)
@@ -95,7 +76,7 @@ unsigned satd8x8(const std::uint8_t* a, int aStride, const std::uint8_t* b, int 
         r[y] = _mm_sub_epi16(_mm_unpacklo_epi8(load8(a + y * aStride), zero),
                              _mm_unpacklo_epi8(load8(b + y * bStride), zero));
     hadamardRows(r);  // vertical transform (across rows)
-    transpose8x8(r);
+    simd::transpose8x8(r);
     // Horizontal transform: two butterfly stages, then the last one folded
     // into the sum, as |a + b| + |a - b| = 2 max(|a|, |b|) (so the halved
     // sum of magnitudes is the sum of those maxima, exactly).

@@ -1,6 +1,7 @@
 // VC-1 8x8 transform: exact inverse, matched forward; plain references and
 // SSE2 versions equal to them.
 #include "dsp/vc1_transform.h"
+#include "dsp/sse2_transpose.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -166,26 +167,6 @@ inline __m128i wrap16(__m128i lo, __m128i hi)
     return _mm_packs_epi32(_mm_srai_epi32(_mm_slli_epi32(lo, 16), 16), _mm_srai_epi32(_mm_slli_epi32(hi, 16), 16));
 }
 
-inline void transpose8x8(__m128i r[8])
-{
-    const __m128i a0 = _mm_unpacklo_epi16(r[0], r[1]), a1 = _mm_unpackhi_epi16(r[0], r[1]);
-    const __m128i a2 = _mm_unpacklo_epi16(r[2], r[3]), a3 = _mm_unpackhi_epi16(r[2], r[3]);
-    const __m128i a4 = _mm_unpacklo_epi16(r[4], r[5]), a5 = _mm_unpackhi_epi16(r[4], r[5]);
-    const __m128i a6 = _mm_unpacklo_epi16(r[6], r[7]), a7 = _mm_unpackhi_epi16(r[6], r[7]);
-    const __m128i b0 = _mm_unpacklo_epi32(a0, a2), b1 = _mm_unpackhi_epi32(a0, a2);
-    const __m128i b2 = _mm_unpacklo_epi32(a1, a3), b3 = _mm_unpackhi_epi32(a1, a3);
-    const __m128i b4 = _mm_unpacklo_epi32(a4, a6), b5 = _mm_unpackhi_epi32(a4, a6);
-    const __m128i b6 = _mm_unpacklo_epi32(a5, a7), b7 = _mm_unpackhi_epi32(a5, a7);
-    r[0] = _mm_unpacklo_epi64(b0, b4);
-    r[1] = _mm_unpackhi_epi64(b0, b4);
-    r[2] = _mm_unpacklo_epi64(b1, b5);
-    r[3] = _mm_unpackhi_epi64(b1, b5);
-    r[4] = _mm_unpacklo_epi64(b2, b6);
-    r[5] = _mm_unpackhi_epi64(b2, b6);
-    r[6] = _mm_unpacklo_epi64(b3, b7);
-    r[7] = _mm_unpackhi_epi64(b3, b7);
-}
-
 // Exact integer forward transform of 8 rows of 16-bit samples whose
 // magnitudes are at most 255 (so every column sum fits 16 bits), scaled to
 // the float coefficients like the plain version.
@@ -211,7 +192,7 @@ inline void forwardLanes(__m128i r[8], float coefficients[64])
     // Rows: out[k][u] = sum_x T[u][x] v[k][x], in 32 bits: the transpose
     // turns it into the same sums across registers, each output u paired
     // from two registers at a time.
-    transpose8x8(v);  // v[x] lanes = k
+    simd::transpose8x8(v);  // v[x] lanes = k
     static const int kT[8][8] = {
         {12, 12, 12, 12, 12, 12, 12, 12},     {16, 15, 9, 4, -4, -9, -15, -16},
         {16, 6, -6, -16, -16, -6, 6, 16},     {15, -4, -16, -9, 9, 16, 4, -15},
@@ -245,11 +226,11 @@ void inverseTransform8x8(std::int16_t block[64])
     __m128i r[8];
     for (int i = 0; i < 8; ++i) r[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * i));
     // Horizontal pass: transposed, each row's sums run across registers.
-    transpose8x8(r);
+    simd::transpose8x8(r);
     __m128i lo[8], hi[8];
     inverse8Lanes(r, _mm_set1_epi32(4), lo, hi);
     for (int j = 0; j < 8; ++j) r[j] = wrap16(_mm_srai_epi32(lo[j], 3), _mm_srai_epi32(hi[j], 3));
-    transpose8x8(r);  // r[row] = 16-bit intermediate rows
+    simd::transpose8x8(r);  // r[row] = 16-bit intermediate rows
     // Vertical pass: (x + 64) >> 7, one more for the lower four outputs.
     inverse8Lanes(r, _mm_set1_epi32(64), lo, hi);
     const __m128i one = _mm_set1_epi32(1);
