@@ -1,6 +1,8 @@
 // Zero-block test of inter residuals on the integer transform.
 #include "video_encoder/inter_zero_test.h"
 
+#include "dsp/sse2_transpose.h"
+
 #include <cmath>
 #include <cstdlib>
 
@@ -90,23 +92,8 @@ bool InterZeroTest::zero(const std::uint8_t* src, std::ptrdiff_t srcStride, cons
     o[5] = _mm_add_epi16(_mm_sub_epi16(mul(d0, k(9)), mul(d1, k(16))), _mm_add_epi16(mul(d2, k(4)), mul(d3, k(15))));
     o[7] = _mm_sub_epi16(_mm_add_epi16(_mm_sub_epi16(mul(d0, k(4)), mul(d1, k(9))), mul(d2, k(15))), mul(d3, k(16)));
     // Transpose: p[x] holds column x, lanes are vertical frequencies.
-    const __m128i a0 = _mm_unpacklo_epi16(o[0], o[1]), a1 = _mm_unpackhi_epi16(o[0], o[1]);
-    const __m128i a2 = _mm_unpacklo_epi16(o[2], o[3]), a3 = _mm_unpackhi_epi16(o[2], o[3]);
-    const __m128i a4 = _mm_unpacklo_epi16(o[4], o[5]), a5 = _mm_unpackhi_epi16(o[4], o[5]);
-    const __m128i a6 = _mm_unpacklo_epi16(o[6], o[7]), a7 = _mm_unpackhi_epi16(o[6], o[7]);
-    const __m128i b0 = _mm_unpacklo_epi32(a0, a2), b1 = _mm_unpackhi_epi32(a0, a2);
-    const __m128i b2 = _mm_unpacklo_epi32(a1, a3), b3 = _mm_unpackhi_epi32(a1, a3);
-    const __m128i b4 = _mm_unpacklo_epi32(a4, a6), b5 = _mm_unpackhi_epi32(a4, a6);
-    const __m128i b6 = _mm_unpacklo_epi32(a5, a7), b7 = _mm_unpackhi_epi32(a5, a7);
-    __m128i p[8];
-    p[0] = _mm_unpacklo_epi64(b0, b4);
-    p[1] = _mm_unpackhi_epi64(b0, b4);
-    p[2] = _mm_unpacklo_epi64(b1, b5);
-    p[3] = _mm_unpackhi_epi64(b1, b5);
-    p[4] = _mm_unpacklo_epi64(b2, b6);
-    p[5] = _mm_unpackhi_epi64(b2, b6);
-    p[6] = _mm_unpacklo_epi64(b3, b7);
-    p[7] = _mm_unpackhi_epi64(b3, b7);
+    simd::transpose8x8(o);
+    const __m128i* p = o;
     // Horizontal pass in 32 bits: pairs (column x, column 7 - x) against
     // (basis[u][x], basis[u][7 - x]).
     __m128i lo[4], hi[4];
