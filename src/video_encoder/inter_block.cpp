@@ -1,6 +1,7 @@
 // Inter blocks and intra blocks of P pictures.
 #include "video_encoder/inter_block.h"
 
+#include "dsp/vc1_forward_sse2.h"
 #include "dsp/vc1_transform.h"
 
 #include <algorithm>
@@ -114,8 +115,6 @@ alignas(16) const std::int16_t kBasis[8][8] = {
     {6, -16, 16, -6, -6, 16, -16, 6},     {4, -9, 15, -16, 16, -15, 9, -4},
 };
 
-inline __m128i mulConst(__m128i v, short k) { return _mm_mullo_epi16(v, _mm_set1_epi16(k)); }
-
 // Sums of each of four registers' 32-bit lanes: [sum m0, sum m1, sum m2, sum m3].
 inline __m128i laneSums4(__m128i m0, __m128i m1, __m128i m2, __m128i m3)
 {
@@ -156,26 +155,8 @@ bool quantizeInterResidual(const std::uint8_t* src, std::ptrdiff_t srcStride, co
         out.eventCount = 0;
         return false;
     }
-    // Column pass: v[k] = sum over rows y of T[k][y] * r[y] (lanes = columns).
-    __m128i e[4], o[4];
-    for (int i = 0; i < 4; ++i) {
-        e[i] = _mm_add_epi16(r[i], r[7 - i]);
-        o[i] = _mm_sub_epi16(r[i], r[7 - i]);
-    }
     __m128i v[8];
-    const __m128i e03 = _mm_sub_epi16(e[0], e[3]), e12 = _mm_sub_epi16(e[1], e[2]);
-    v[0] = mulConst(_mm_add_epi16(_mm_add_epi16(e[0], e[1]), _mm_add_epi16(e[2], e[3])), 12);
-    v[4] = mulConst(_mm_sub_epi16(_mm_add_epi16(e[0], e[3]), _mm_add_epi16(e[1], e[2])), 12);
-    v[2] = _mm_add_epi16(_mm_slli_epi16(e03, 4), mulConst(e12, 6));
-    v[6] = _mm_sub_epi16(mulConst(e03, 6), _mm_slli_epi16(e12, 4));
-    v[1] = _mm_add_epi16(_mm_add_epi16(_mm_slli_epi16(o[0], 4), mulConst(o[1], 15)),
-                         _mm_add_epi16(mulConst(o[2], 9), _mm_slli_epi16(o[3], 2)));
-    v[3] = _mm_sub_epi16(_mm_sub_epi16(mulConst(o[0], 15), _mm_slli_epi16(o[1], 2)),
-                         _mm_add_epi16(_mm_slli_epi16(o[2], 4), mulConst(o[3], 9)));
-    v[5] = _mm_add_epi16(_mm_sub_epi16(mulConst(o[0], 9), _mm_slli_epi16(o[1], 4)),
-                         _mm_add_epi16(_mm_slli_epi16(o[2], 2), mulConst(o[3], 15)));
-    v[7] = _mm_sub_epi16(_mm_sub_epi16(_mm_slli_epi16(o[0], 2), mulConst(o[1], 9)),
-                         _mm_sub_epi16(_mm_slli_epi16(o[3], 4), mulConst(o[2], 15)));
+    simd::vc1ForwardColumns(r, v);
     // Row pass and quantiser, four coefficients at a time.
     __m128i basis[8];
     for (int u = 0; u < 8; ++u) basis[u] = _mm_load_si128(reinterpret_cast<const __m128i*>(kBasis[u]));

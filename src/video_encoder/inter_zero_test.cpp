@@ -2,6 +2,7 @@
 #include "video_encoder/inter_zero_test.h"
 
 #include "dsp/sse2_transpose.h"
+#include "dsp/vc1_forward_sse2.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -74,23 +75,8 @@ bool InterZeroTest::zero(const std::uint8_t* src, std::ptrdiff_t srcStride, cons
         r[y] = _mm_sub_epi16(a, b);
     }
     // Vertical pass (lanes are columns); 16 bits hold every value.
-    auto k = [](int c) { return _mm_set1_epi16(static_cast<short>(c)); };
-    auto mul = [](__m128i a, __m128i c) { return _mm_mullo_epi16(a, c); };
-    const __m128i s0 = _mm_add_epi16(r[0], r[7]), s1 = _mm_add_epi16(r[1], r[6]);
-    const __m128i s2 = _mm_add_epi16(r[2], r[5]), s3 = _mm_add_epi16(r[3], r[4]);
-    const __m128i d0 = _mm_sub_epi16(r[0], r[7]), d1 = _mm_sub_epi16(r[1], r[6]);
-    const __m128i d2 = _mm_sub_epi16(r[2], r[5]), d3 = _mm_sub_epi16(r[3], r[4]);
-    const __m128i e0 = _mm_add_epi16(s0, s3), e1 = _mm_add_epi16(s1, s2);
-    const __m128i f0 = _mm_sub_epi16(s0, s3), f1 = _mm_sub_epi16(s1, s2);
     __m128i o[8];
-    o[0] = mul(_mm_add_epi16(e0, e1), k(12));
-    o[4] = mul(_mm_sub_epi16(e0, e1), k(12));
-    o[2] = _mm_add_epi16(mul(f0, k(16)), mul(f1, k(6)));
-    o[6] = _mm_sub_epi16(mul(f0, k(6)), mul(f1, k(16)));
-    o[1] = _mm_add_epi16(_mm_add_epi16(mul(d0, k(16)), mul(d1, k(15))), _mm_add_epi16(mul(d2, k(9)), mul(d3, k(4))));
-    o[3] = _mm_sub_epi16(_mm_sub_epi16(mul(d0, k(15)), mul(d1, k(4))), _mm_add_epi16(mul(d2, k(16)), mul(d3, k(9))));
-    o[5] = _mm_add_epi16(_mm_sub_epi16(mul(d0, k(9)), mul(d1, k(16))), _mm_add_epi16(mul(d2, k(4)), mul(d3, k(15))));
-    o[7] = _mm_sub_epi16(_mm_add_epi16(_mm_sub_epi16(mul(d0, k(4)), mul(d1, k(9))), mul(d2, k(15))), mul(d3, k(16)));
+    simd::vc1ForwardColumns(r, o);
     // Transpose: p[x] holds column x, lanes are vertical frequencies.
     simd::transpose8x8(o);
     const __m128i* p = o;
